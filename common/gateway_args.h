@@ -1,0 +1,32 @@
+// Argument checks and norm-kind reading shared by the spgauge and dropsmall gateways.
+#pragma once
+
+#include "csc_view.h"
+#include "host_api.h"
+
+extern const char* const MSG_TOO_MANY_OUTPUTS;
+extern const char* const MSG_NOT_SPARSE;
+extern const char* const MSG_NOT_REAL_DOUBLE;
+extern const char* const MSG_NOT_2D;
+extern const char* const MSG_BAD_KIND;
+
+// Returns only when nrhs == nrhs_required, nlhs <= max_outputs and prhs[0] is a real, double,
+// two-dimensional sparse array; otherwise ends the call with the first failing check's message.
+void check_gateway_args(int nlhs, int nrhs, const mxArray* prhs[], int nrhs_required,
+                        const char* count_message, int max_outputs);
+
+// NORM_FRO or NORM_INF for the text "fro" or "inf", NORM_ONE for a number equal to 1; anything
+// else ends the call with MSG_BAD_KIND. The text path borrows a scratch buffer of mxGetN + 1 bytes
+// and releases it before any error is raised.
+NormKind parse_norm_kind(const mxArray* kind);
+
+// The text rule: whole NUL-terminated strings compared byte for byte, "fro" tried first.
+NormKind norm_kind_from_text(const char* text);
+
+// The number rule: NORM_ONE for a value equal to 1.0 (NaN compares unequal), else NORM_BAD.
+NormKind norm_kind_from_number(double x);
+
+// For a non-empty numeric or logical array, full or sparse, stores its first element (row 0,
+// column 0; the real part of a complex one) converted to double by value and returns true.
+// Returns false for an empty array and for anything else (text, cell, struct, function handle).
+bool read_first_element(const mxArray* arg, double* value);

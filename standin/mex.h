@@ -1,0 +1,88 @@
+/* The project's stand-in for the host's MEX API: the calls the extensions make, with the
+   signatures of MATLAB's 64-bit API. As with MATLAB's own header, the plain names resolve to the
+   _730 entry points wherever MATLAB has one, so a binary built against this header imports what
+   a MATLAB binary imports. standin_host.cpp provides them over plain memory for tests. */
+#ifndef STANDIN_MEX_H
+#define STANDIN_MEX_H
+
+#include <stdbool.h>
+#include <stddef.h>
+
+typedef size_t mwSize;
+typedef size_t mwIndex;
+typedef unsigned short mxChar;
+typedef bool mxLogical;
+typedef struct mxArray_tag mxArray;
+
+typedef enum {
+    mxUNKNOWN_CLASS = 0,
+    mxCELL_CLASS,
+    mxSTRUCT_CLASS,
+    mxLOGICAL_CLASS,
+    mxCHAR_CLASS,
+    mxVOID_CLASS,
+    mxDOUBLE_CLASS,
+    mxSINGLE_CLASS,
+    mxINT8_CLASS,
+    mxUINT8_CLASS,
+    mxINT16_CLASS,
+    mxUINT16_CLASS,
+    mxINT32_CLASS,
+    mxUINT32_CLASS,
+    mxINT64_CLASS,
+    mxUINT64_CLASS,
+    mxFUNCTION_CLASS
+} mxClassID;
+
+typedef enum { mxREAL = 0, mxCOMPLEX } mxComplexity;
+
+#define mxGetNumberOfDimensions mxGetNumberOfDimensions_730
+#define mxGetString mxGetString_730
+#define mxGetIr mxGetIr_730
+#define mxGetJc mxGetJc_730
+#define mxCreateDoubleMatrix mxCreateDoubleMatrix_730
+#define mxCreateSparse mxCreateSparse_730
+#define mxSetNzmax mxSetNzmax_730
+#define mxSetIr mxSetIr_730
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+void mexErrMsgTxt(const char* message);
+
+bool mxIsSparse(const mxArray* a);
+bool mxIsDouble(const mxArray* a);
+bool mxIsComplex(const mxArray* a);
+bool mxIsChar(const mxArray* a);
+bool mxIsNumeric(const mxArray* a);
+bool mxIsLogical(const mxArray* a);
+mxClassID mxGetClassID(const mxArray* a);
+mwSize mxGetNumberOfDimensions_730(const mxArray* a);
+size_t mxGetNumberOfElements(const mxArray* a);
+size_t mxGetM(const mxArray* a);
+size_t mxGetN(const mxArray* a);
+double* mxGetPr(const mxArray* a);
+void* mxGetData(const mxArray* a);
+mwIndex* mxGetIr_730(const mxArray* a);
+mwIndex* mxGetJc_730(const mxArray* a);
+int mxGetString_730(const mxArray* a, char* buffer, mwSize buffer_length);
+
+void* mxCalloc(size_t count, size_t element_size);
+void* mxRealloc(void* block, size_t bytes);
+void mxFree(void* block);
+
+mxArray* mxCreateDoubleMatrix_730(size_t m, size_t n, mxComplexity complexity);
+mxArray* mxCreateSparse_730(mwSize m, mwSize n, mwSize nzmax, mxComplexity complexity);
+void mxSetNzmax_730(mxArray* a, mwSize nzmax);
+void mxSetPr(mxArray* a, double* pr);
+void mxSetIr_730(mxArray* a, mwIndex* ir);
+void mxDestroyArray(mxArray* a);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,80 @@
+// Test-side face of the stand-in host: building input arrays, reading outputs, calling a
+// mexFunction the way a host does, and watching memory. Only tests, fuzzers and benchmarks use it.
+#pragma once
+
+#include "mex.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+// Thrown by mexErrMsgTxt and by a failed host allocation; the call it ends never resumes.
+struct HostError {
+    std::string message;
+};
+
+struct ArrayDeleter {
+    void operator()(mxArray* a) const { mxDestroyArray(a); }
+};
+using Array = std::unique_ptr<mxArray, ArrayDeleter>;
+
+// Input builders. Values are converted to the array's class by value.
+Array sparse(uint64_t nrows, uint64_t ncols, const std::vector<uint64_t>& jc,
+             const std::vector<uint64_t>& ir, const std::vector<double>& pr);
+Array sparse_of_class(mxClassID class_id, bool complex, uint64_t nrows, uint64_t ncols,
+                      const std::vector<uint64_t>& jc, const std::vector<uint64_t>& ir,
+                      const std::vector<double>& pr);
+Array full(mxClassID class_id, const std::vector<size_t>& dims, const std::vector<double>& values,
+           bool complex = false);
+Array scalar(double x);
+Array text(const std::string& s);
+Array text_rows(const std::vector<std::string>& rows);  // rows of equal length
+Array text_utf16(const std::vector<mxChar>& chars);     // one row
+Array opaque(mxClassID class_id);                       // 1-by-1 cell, struct or function handle
+// Gives an array more dimensions, as a host would hold a 3-D array; its data stays as it is.
+void set_dims(mxArray* a, const std::vector<size_t>& dims);
+
+// Output readers.
+struct SparseContents {
+    uint64_t nrows, ncols, nzmax;
+    std::vector<uint64_t> jc, ir;
+    std::vector<double> pr;
+};
+SparseContents read_sparse(const mxArray* a);
+// "" when a is a well-formed real double sparse matrix, else what is wrong with it.
+std::string sparse_defect(const mxArray* a);
+bool is_real_double_scalar(const mxArray* a);
+double first_value(const mxArray* a);
+
+// One call as a host makes it: max(nlhs, 1) output slots, an error ends the call, scratch left
+// behind by a failed call is released (and counted), arrays made by a failed call are destroyed.
+using MexFunction = void (*)(int, mxArray*[], int, const mxArray*[]);
+struct Outcome {
+    bool failed = false;
+    std::string message;
+    std::vector<Array> outputs;     // one per slot given; empty where nothing was stored
+    bool wrote_past_slots = false;  // anything stored beyond the slots given
+    size_t arrays_created = 0;      // on failure: arrays the call made before it ended
+    size_t stray_arrays = 0;        // on success: arrays made but not stored in a slot
+    size_t scratch_left = 0;        // mxCalloc / mxRealloc blocks not released by the call
+    size_t scratch_peak_bytes = 0;  // most scratch bytes live at once during the call
+    bool inputs_changed = false;
+    std::vector<std::string> host_calls;  // the host operations used, in order
+};
+Outcome call(MexFunction fn, int nlhs, const std::vector<const mxArray*>& inputs);
+
+// Loads a built extension by file name and finds mexFunction in it, as a host does.
+MexFunction load_mex(const std::string& path);
+
+// Scratch blocks live right now (outside a call: what a kernel test forgot to release).
+size_t live_scratch_blocks();
+
+// Makes the n-th host allocation from now (1-based) fail like an out-of-memory error; 0 disarms.
+void fail_allocation_at(long n);
+// Host allocations requested since the last fail_allocation_at.
+long allocations_requested();
+
+}  // namespace standin

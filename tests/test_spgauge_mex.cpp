@@ -1,0 +1,125 @@
+// spgauge as shipped: the built extension loaded by file name and called as a host calls it.
+#include "norm_kernels.h"
+#include "standin.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+using standin::Array;
+
+standin::MexFunction spgauge()
+{
+    static const standin::MexFunction fn = standin::load_mex(SPGAUGE_MODULE);
+    return fn;
+}
+
+// 3-by-3: [1 0 -2; 0 3 0; 4 0 NaN-free 5]
+Array sample() { return standin::sparse(3, 3, {0, 2, 3, 5}, {0, 2, 1, 0, 2}, {1.0, 4.0, 3.0, -2.0, 5.0}); }
+
+void expect_clean_failure(const standin::Outcome& out, const std::string& expected)
+{
+    EXPECT_TRUE(out.failed);
+    EXPECT_EQ(out.message, expected);
+    EXPECT_EQ(out.arrays_created, 0u) << "a failed call created an output";
+    EXPECT_EQ(out.scratch_left, 0u);
+    EXPECT_FALSE(out.inputs_changed);
+    EXPECT_FALSE(out.wrote_past_slots);
+}
+
+}  // namespace
+
+TEST(SpgaugeMex, ReturnsEachNormAsRealScalar)
+{
+    Array a = sample();
+    Array fro = standin::text("fro"), inf = standin::text("inf"), one = standin::scalar(1.0);
+    const std::pair<const mxArray*, double> cases[] = {
+        {fro.get(), std::sqrt(1.0 + 16.0 + 9.0 + 4.0 + 25.0)}, {one.get(), 7.0}, {inf.get(), 9.0}};
+    for (const auto& [kind, expected] : cases) {
+        for (int nlhs : {0, 1}) {
+            const standin::Outcome out = standin::call(spgauge(), nlhs, {a.get(), kind});
+            ASSERT_FALSE(out.failed) << out.message;
+            ASSERT_EQ(out.outputs.size(), 1u);
+            ASSERT_TRUE(out.outputs[0] && standin::is_real_double_scalar(out.outputs[0].get()));
+            EXPECT_EQ(standin::first_value(out.outputs[0].get()), expected);
+            EXPECT_FALSE(out.wrote_past_slots);
+            EXPECT_EQ(out.scratch_left, 0u);
+            EXPECT_EQ(out.stray_arrays, 0u);
+            EXPECT_FALSE(out.inputs_changed);
+        }
+    }
+}
+
+TEST(SpgaugeMex, MessagesComeInTheirOrder)
+{
+    Array good = sample();
+    Array full = standin::full(mxDOUBLE_CLASS, {2, 2}, {1, 2, 3, 4});
+    Array logical = standin::sparse_of_class(mxLOGICAL_CLASS, false, 1, 1, {0, 1}, {0}, {1.0});
+    Array complex = standin::sparse_of_class(mxDOUBLE_CLASS, true, 1, 1, {0, 1}, {0}, {1.0});
+    Array cube = standin::sparse(2, 2, {0, 1, 2}, {0, 1}, {1.0, 2.0});
+    standin::set_dims(cube.get(), {2, 2, 2});
+    Array fro = standin::text("fro"), bad = standin::text("FRO"), two = standin::scalar(2.0);
+    struct Case {
+        int nlhs;
+        std::vector<const mxArray*> inputs;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {2, {full.get(), bad.get(), bad.get()}, "Two inputs required."},
+        {0, {good.get()}, "Two inputs required."},
+        {2, {full.get(), bad.get()}, "Too many output arguments"},
+        {1, {full.get(), bad.get()}, "Input must be a sparse matrix."},
+        {1, {logical.get(), bad.get()}, "Input must be noncomplex double."},
+        {1, {complex.get(), bad.get()}, "Input must be noncomplex double."},
+        {1, {cube.get(), bad.get()}, "Input argument must be two dimensional \n"},
+        {1, {good.get(), bad.get()}, "Only for 1-norm, inf-norm and fro-norm."},
+        {0, {good.get(), two.get()}, "Only for 1-norm, inf-norm and fro-norm."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        expect_clean_failure(standin::call(spgauge(), c.nlhs, c.inputs), c.expected);
+    }
+}
+
+TEST(SpgaugeMex, HostCallsFollowTheDocumentedOrder)
+{
+    Array a = sample();
+    Array inf = standin::text("inf");
+    const standin::Outcome out = standin::call(spgauge(), 1, {a.get(), inf.get()});
+    const std::vector<std::string> expected = {
+        "mxIsSparse", "mxIsDouble", "mxIsComplex", "mxGetNumberOfDimensions_730", "mxGetPr",
+        "mxIsChar", "mxGetN", "mxCalloc", "mxGetString_730", "mxFree",
+        "mxCreateDoubleMatrix_730", "mxGetPr", "mxGetJc_730", "mxGetN", "mxGetM", "mxGetIr_730",
+        "mxCalloc", "mxFree"};
+    EXPECT_EQ(out.host_calls, expected);
+}
+
+TEST(SpgaugeMex, AgreesWithTheKernelsOnEdgeShapes)
+{
+    const std::vector<Array> inputs = [] {
+        std::vector<Array> v;
+        v.push_back(standin::sparse(0, 0, {0}, {}, {}));
+        v.push_back(standin::sparse(0, 3, {0, 0, 0, 0}, {}, {}));
+        v.push_back(standin::sparse(3, 0, {0}, {}, {}));
+        v.push_back(standin::sparse(2, 2, {0, 0, 0}, {}, {}));
+        v.push_back(standin::sparse(2, 1, {0, 2}, {0, 1}, {1e200, -1e200}));
+        return v;
+    }();
+    Array kinds[] = {standin::text("fro"), standin::scalar(1.0), standin::text("inf")};
+    for (const Array& a : inputs) {
+        const standin::SparseContents c = standin::read_sparse(a.get());
+        const double expected[] = {frobenius_norm(c.pr.data(), c.pr.size()),
+                                   one_norm(c.pr.data(), c.jc.data(), c.ncols),
+                                   inf_norm(c.pr.data(), c.ir.data(), c.pr.size(), c.nrows)};
+        for (int k = 0; k < 3; ++k) {
+            const standin::Outcome out = standin::call(spgauge(), 1, {a.get(), kinds[k].get()});
+            ASSERT_FALSE(out.failed) << out.message;
+            const double got = standin::first_value(out.outputs[0].get());
+            EXPECT_EQ(std::memcmp(&got, &expected[k], sizeof got), 0) << got << " vs " << expected[k];
+            EXPECT_EQ(out.scratch_left, 0u);
+        }
+    }
+}
