@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test twice: a normal build (unit tests, the extensions as
+# shipped, the Octave integration tests) and a build under AddressSanitizer and
+# UndefinedBehaviorSanitizer (unit tests and the stand-in-host extensions).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir"
+  (cd "$dir" && ctest --output-on-failure -j2)
+}
+
+echo "== normal build"
+run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=ON -DWITH_OCTAVE=OFF
