@@ -14,3 +14,19 @@ for m = 1:rows (mats)
     printf ("  %-4s %24.17g %24.17g %10.1e\n", names{k}, ours, theirs, abs (ours - theirs) / theirs);
   endfor
 endfor
+
+## dropsmall: a matrix whose entries spread over six decades, filtered under each norm.
+n = 20000;
+A = sprandn (n, n, 5e-4);
+A = A .* spfun (@(x) 10 .^ (-6 * x), sprand (A ~= 0));
+A = A + speye (n);
+printf ("\ndropsmall on a %d-by-%d matrix with %d stored entries spread over six decades\n", n, n, nnz (A));
+printf ("  %-4s %12s %12s %12s %14s %8s %12s\n", "kind", "tol", "nnz before", "nnz after", ...
+        "norm(A-B,kind)", "<= tol", "ratio out");
+for k = 1:3
+  tol = 1e-2 * norm (A, kinds{k});
+  [B, ratio] = dropsmall (A, tol, kinds{k}, 0);
+  dropped = norm (A - B, kinds{k});
+  printf ("  %-4s %12.4g %12d %12d %14.6g %8s %12.6g\n", names{k}, tol, nnz (A), nnz (B), ...
+          dropped, mat2str (dropped <= tol), ratio);
+endfor

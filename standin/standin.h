@@ -36,6 +36,9 @@ Array text_utf16(const std::vector<mxChar>& chars);     // one row
 Array opaque(mxClassID class_id);                       // 1-by-1 cell, struct or function handle
 // Gives an array more dimensions, as a host would hold a 3-D array; its data stays as it is.
 void set_dims(mxArray* a, const std::vector<size_t>& dims);
+// Makes a sparse array claim more stored entries than it holds (its last column pointer), to
+// test refusals that must come before any stored entry is read.
+void overstate_stored_entries(mxArray* a, uint64_t nnz);
 
 // Output readers.
 struct SparseContents {

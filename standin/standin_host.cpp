@@ -507,6 +507,11 @@ void set_dims(mxArray* a, const std::vector<size_t>& dims)
     a->dims = dims;
 }
 
+void overstate_stored_entries(mxArray* a, uint64_t nnz)
+{
+    a->jc[a->dims[1]] = nnz;
+}
+
 SparseContents read_sparse(const mxArray* a)
 {
     SparseContents s{};
@@ -574,7 +579,7 @@ static std::string fingerprint(const mxArray* a)
     if (a->sparse) {
         const size_t n = a->dims[1];
         add(a->jc, (n + 1) * sizeof(mwIndex));
-        const size_t nnz = a->jc[n];
+        const size_t nnz = std::min<size_t>(a->jc[n], a->nzmax);
         add(a->ir, nnz * sizeof(mwIndex));
         add(a->pr, nnz * esize);
         add(a->pi, nnz * esize);

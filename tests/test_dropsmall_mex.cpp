@@ -1,0 +1,306 @@
+// dropsmall as shipped: the built extension loaded by file name and called as a host calls it.
+#include "threshold_search.h"
+
+#include "random_csc.h"
+#include "standin.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+using standin::Array;
+const double INF = std::numeric_limits<double>::infinity();
+
+standin::MexFunction dropsmall()
+{
+    static const standin::MexFunction fn = standin::load_mex(DROPSMALL_MODULE);
+    return fn;
+}
+
+uint64_t bits_of(double x)
+{
+    uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+Array column(const std::vector<double>& values)
+{
+    std::vector<uint64_t> ir;
+    for (uint64_t i = 0; i < values.size(); ++i) ir.push_back(i);
+    return standin::sparse(values.size(), 1, {0, values.size()}, ir, values);
+}
+
+Array as_array(const TestMatrix& m) { return standin::sparse(m.nrows, m.ncols, m.jc, m.ir, m.pr); }
+
+Array kind_array(NormKind kind)
+{
+    if (kind == NORM_ONE) return standin::scalar(1.0);
+    return standin::text(kind == NORM_FRO ? "fro" : "inf");
+}
+
+struct Filtered {
+    standin::SparseContents b;
+    double ratio;
+};
+
+// Calls dropsmall with two outputs and checks what every successful call must leave behind.
+Filtered run(const mxArray* a, double tol, NormKind kind, double ratio)
+{
+    Array tol_arg = standin::scalar(tol), kind_arg = kind_array(kind), ratio_arg = standin::scalar(ratio);
+    const standin::Outcome out =
+        standin::call(dropsmall(), 2, {a, tol_arg.get(), kind_arg.get(), ratio_arg.get()});
+    EXPECT_FALSE(out.failed) << out.message;
+    if (out.failed) return {};
+    EXPECT_EQ(standin::sparse_defect(out.outputs[0].get()), "");
+    EXPECT_TRUE(standin::is_real_double_scalar(out.outputs[1].get()));
+    EXPECT_EQ(out.scratch_left, 0u);
+    EXPECT_EQ(out.stray_arrays, 0u);
+    EXPECT_FALSE(out.inputs_changed);
+    EXPECT_FALSE(out.wrote_past_slots);
+    return {standin::read_sparse(out.outputs[0].get()), standin::first_value(out.outputs[1].get())};
+}
+
+// The search alone on the same arrays, for the threshold the call must have used.
+SearchResult search_alone(const TestMatrix& m, double tol, NormKind kind, double ratio)
+{
+    const CscView v{m.pr.data(), m.ir.data(), m.jc.data(), m.nrows, m.ncols, m.pr.size()};
+    if (ratio == 0.0) ratio = 1.0;
+    int32_t* cand = static_cast<int32_t*>(mxCalloc(v.nnz, sizeof(int32_t)));
+    return search_threshold(kind, v, tol, ratio, tol / ratio, cand);
+}
+
+// The kind-norm of the entries that A has and B has not, in extended precision and range.
+long double dropped_norm(const TestMatrix& a, const standin::SparseContents& b, NormKind kind)
+{
+    std::vector<long double> colsum(a.ncols, 0.0L), rowsum(a.nrows, 0.0L);
+    long double squares = 0.0L;
+    for (uint64_t j = 0; j < a.ncols; ++j) {
+        uint64_t kb = b.jc[j];
+        for (uint64_t k = a.jc[j]; k < a.jc[j + 1]; ++k) {
+            if (kb < b.jc[j + 1] && b.ir[kb] == a.ir[k]) {
+                ++kb;
+                continue;
+            }
+            const long double x = std::fabs(static_cast<long double>(a.pr[k]));
+            squares += x * x;
+            colsum[j] += x;
+            rowsum[a.ir[k]] += x;
+        }
+    }
+    if (kind == NORM_FRO) return std::sqrt(squares);
+    const std::vector<long double>& sums = kind == NORM_ONE ? colsum : rowsum;
+    long double best = 0.0L;
+    for (long double s : sums) best = std::max(best, s);
+    return best;
+}
+
+void expect_column(const Filtered& f, const std::vector<uint64_t>& ir, const std::vector<double>& pr,
+                   double ratio)
+{
+    EXPECT_EQ(f.b.ir, ir);
+    EXPECT_EQ(f.b.pr, pr);
+    EXPECT_EQ(f.b.nzmax, std::max<uint64_t>(pr.size(), 1));
+    EXPECT_EQ(bits_of(f.ratio), bits_of(ratio)) << f.ratio << " vs " << ratio;
+}
+
+}  // namespace
+
+TEST(DropsmallMex, WorkedExamples)
+{
+    Array ones = column({1, 1, 1, 1});
+    expect_column(run(ones.get(), 1.0, NORM_FRO, 1.0), {0, 1, 2, 3}, {1, 1, 1, 1}, 2.0);
+
+    Array mixed = column({0.1, 0.3, 0.2, 5.0});
+    expect_column(run(mixed.get(), 0.25, NORM_FRO, 1.0), {1, 3}, {0.3, 5.0}, 1.0);
+
+    Array three = column({0.3, 0.4, 5.0});
+    expect_column(run(three.get(), 0.5, NORM_ONE, 1.0), {1, 2}, {0.4, 5.0}, 1.4);
+
+    Array across = standin::sparse(1, 3, {0, 1, 2, 3}, {0, 0, 0}, {0.3, 0.4, 5.0});
+    const Filtered f = run(across.get(), 0.5, NORM_INF, 1.0);
+    EXPECT_EQ(f.b.jc, (std::vector<uint64_t>{0, 0, 1, 2}));
+    EXPECT_EQ(f.b.pr, (std::vector<double>{0.4, 5.0}));
+    EXPECT_EQ(f.ratio, 1.4);
+
+    // A zero ratio reads as 1; a NaN ratio starts at the floor (1/sqrt(2)) and comes back.
+    Array pair = column({1e-9, -1.0});
+    expect_column(run(pair.get(), 1.0, NORM_FRO, 0.0), {}, {}, 1.0);
+    expect_column(run(pair.get(), 1.0, NORM_FRO, NAN), {1}, {-1.0}, NAN);
+    // tol 0 drops exact zeros only; tol NaN drops nothing.
+    Array zeros = column({0.0, -0.0, 2.0, -3e-300});
+    expect_column(run(zeros.get(), 0.0, NORM_FRO, 0.0), {2, 3}, {2.0, -3e-300}, 1.0);
+    expect_column(run(zeros.get(), NAN, NORM_ONE, 0.0), {0, 1, 2, 3}, {0.0, -0.0, 2.0, -3e-300}, 1.0);
+    // NaN entries are always kept, infinite ones unless the threshold is infinite.
+    Array specials = column({NAN, INF, -INF, 1.0});
+    expect_column(run(specials.get(), 2.0, NORM_ONE, 0.0), {0, 1, 2}, {NAN, INF, -INF}, 1.0);
+}
+
+TEST(DropsmallMex, EmptyResultKeepsShapeAndCapacityOne)
+{
+    Array a = standin::sparse(3, 4, {0, 1, 1, 2, 2}, {2, 0}, {0.5, -0.25});
+    const Filtered f = run(a.get(), 10.0, NORM_FRO, 0.0);
+    EXPECT_EQ(f.b.nrows, 3u);
+    EXPECT_EQ(f.b.ncols, 4u);
+    EXPECT_EQ(f.b.jc, (std::vector<uint64_t>{0, 0, 0, 0, 0}));
+    EXPECT_EQ(f.b.nzmax, 1u);
+    Array empty = standin::sparse(0, 0, {0}, {}, {});
+    for (NormKind kind : {NORM_FRO, NORM_ONE, NORM_INF}) EXPECT_EQ(run(empty.get(), 1.0, kind, 0.0).b.nzmax, 1u);
+}
+
+TEST(DropsmallMex, OneOutputWritesOneSlot)
+{
+    Array a = column({0.1, 3.0});
+    Array tol = standin::scalar(0.5), kind = standin::text("fro"), ratio = standin::scalar(0.0);
+    for (int nlhs : {0, 1}) {
+        const standin::Outcome out = standin::call(dropsmall(), nlhs, {a.get(), tol.get(), kind.get(), ratio.get()});
+        ASSERT_FALSE(out.failed) << out.message;
+        EXPECT_FALSE(out.wrote_past_slots);
+        EXPECT_EQ(out.stray_arrays, 0u);
+        EXPECT_EQ(standin::read_sparse(out.outputs[0].get()).pr, (std::vector<double>{3.0}));
+    }
+}
+
+TEST(DropsmallMex, MessagesComeInTheirOrder)
+{
+    Array good = column({1.0, 2.0});
+    Array full = standin::full(mxDOUBLE_CLASS, {2, 1}, {1, 2});
+    Array complex = standin::sparse_of_class(mxDOUBLE_CLASS, true, 1, 1, {0, 1}, {0}, {1.0});
+    Array logical = standin::sparse_of_class(mxLOGICAL_CLASS, false, 1, 1, {0, 1}, {0}, {1.0});
+    Array cube = standin::sparse(2, 2, {0, 1, 2}, {0, 1}, {1.0, 2.0});
+    standin::set_dims(cube.get(), {2, 2, 2});
+    Array fro = standin::text("fro"), bad_kind = standin::text("Fro"), one = standin::scalar(1.0);
+    Array negative = standin::scalar(-1.0), empty = standin::full(mxDOUBLE_CLASS, {0, 0}, {});
+    Array cell = standin::opaque(mxCELL_CLASS), int_tol = standin::full(mxINT16_CLASS, {1, 1}, {2});
+    const char* const TOL = "Tolerance must be a nonnegative number.";
+    const char* const RATIO = "Ratio must be a number.";
+    struct Case {
+        int nlhs;
+        std::vector<const mxArray*> in;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {3, {full.get(), fro.get(), bad_kind.get()}, "Four inputs required."},
+        {1, {good.get(), one.get(), fro.get(), one.get(), one.get()}, "Four inputs required."},
+        {3, {full.get(), negative.get(), bad_kind.get(), cell.get()}, "Too many output arguments"},
+        {2, {full.get(), negative.get(), bad_kind.get(), cell.get()}, "Input must be a sparse matrix."},
+        {2, {complex.get(), negative.get(), bad_kind.get(), cell.get()}, "Input must be noncomplex double."},
+        {2, {logical.get(), negative.get(), bad_kind.get(), cell.get()}, "Input must be noncomplex double."},
+        {2, {cube.get(), negative.get(), bad_kind.get(), cell.get()}, "Input argument must be two dimensional \n"},
+        {2, {good.get(), negative.get(), bad_kind.get(), cell.get()}, "Only for 1-norm, inf-norm and fro-norm."},
+        {2, {good.get(), fro.get(), one.get(), one.get()}, "Only for 1-norm, inf-norm and fro-norm."},
+        {2, {good.get(), negative.get(), fro.get(), cell.get()}, TOL},
+        {2, {good.get(), empty.get(), fro.get(), cell.get()}, TOL},
+        {2, {good.get(), fro.get(), fro.get(), one.get()}, TOL},
+        {2, {good.get(), cell.get(), fro.get(), one.get()}, TOL},
+        {2, {good.get(), one.get(), fro.get(), cell.get()}, RATIO},
+        {2, {good.get(), one.get(), fro.get(), empty.get()}, RATIO},
+        {2, {good.get(), int_tol.get(), fro.get(), fro.get()}, RATIO},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        const standin::Outcome out = standin::call(dropsmall(), c.nlhs, c.in);
+        EXPECT_TRUE(out.failed);
+        EXPECT_EQ(out.message, c.expected);
+        EXPECT_EQ(out.arrays_created, 0u);
+        EXPECT_EQ(out.scratch_left, 0u);
+        EXPECT_FALSE(out.inputs_changed);
+        for (const std::string& op : out.host_calls) EXPECT_NE(op, "mxCalloc") << "allocated before refusing";
+    }
+}
+
+TEST(DropsmallMex, TooManyStoredEntriesIsRefusedBeforeAllocating)
+{
+    Array a = column({1.0, 2.0});
+    standin::overstate_stored_entries(a.get(), uint64_t{1} << 31);
+    Array tol = standin::scalar(1.0), kind = standin::text("fro");
+    const standin::Outcome out = standin::call(dropsmall(), 2, {a.get(), tol.get(), kind.get(), tol.get()});
+    EXPECT_EQ(out.message, "Too many stored entries.");
+    EXPECT_EQ(out.arrays_created, 0u);
+    EXPECT_EQ(out.scratch_peak_bytes, 0u);
+}
+
+TEST(DropsmallMex, TolAndRatioOfOtherClassesAreReadByValue)
+{
+    Array a = column({0.1, 0.3, 0.2, 5.0});
+    Array tol = standin::full(mxSINGLE_CLASS, {1, 2}, {0.25, 7}), kind = standin::text("fro");
+    Array ratio = standin::full(mxUINT8_CLASS, {1, 1}, {0});
+    const standin::Outcome out = standin::call(dropsmall(), 2, {a.get(), tol.get(), kind.get(), ratio.get()});
+    ASSERT_FALSE(out.failed) << out.message;
+    EXPECT_EQ(standin::read_sparse(out.outputs[0].get()).pr, (std::vector<double>{0.3, 5.0}));
+    EXPECT_EQ(standin::first_value(out.outputs[1].get()), 1.0);
+}
+
+// B must hold exactly A's entries above the search's final threshold, in A's order, with the
+// capacity fitted, and the dropped part's norm must stay within tol.
+TEST(DropsmallMex, RandomCallsKeepExactlyTheEntriesAboveTheThreshold)
+{
+    std::mt19937_64 rng(8122026);
+    const NormKind kinds[] = {NORM_FRO, NORM_ONE, NORM_INF};
+    for (int trial = 0; trial < 1500; ++trial) {
+        SCOPED_TRACE(trial);
+        ValueMix mix;
+        mix.ties = trial % 2 == 0;
+        mix.extremes = trial % 5 == 0;
+        mix.specials = trial % 3 == 0;
+        const TestMatrix m = random_shaped_matrix(rng, mix);
+        const NormKind kind = kinds[trial % 3];
+        std::uniform_real_distribution<double> unit(0.0, 1.5);
+        const double scale = mix.extremes ? 1.0 : static_cast<double>(m.pr.size());
+        const double tols[] = {0.0, unit(rng), unit(rng) * scale, 1e300};
+        const double tol = tols[rng() % 4];
+        const double ratios[] = {0.0, 1.0, -1.0, NAN, INF, unit(rng) * 3.0};
+        const double ratio = ratios[rng() % 6];
+        Array a = as_array(m);
+        const Filtered f = run(a.get(), tol, kind, ratio);
+        const SearchResult expected = search_alone(m, tol, kind, ratio);
+        EXPECT_EQ(bits_of(f.ratio), bits_of(expected.ratio));
+        standin::SparseContents want{m.nrows, m.ncols, 0, {0}, {}, {}};
+        for (uint64_t j = 0; j < m.ncols; ++j) {
+            for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) {
+                if (expected.threshold >= std::fabs(m.pr[k])) continue;
+                want.ir.push_back(m.ir[k]);
+                want.pr.push_back(m.pr[k]);
+            }
+            want.jc.push_back(want.pr.size());
+        }
+        EXPECT_EQ(f.b.jc, want.jc);
+        EXPECT_EQ(f.b.ir, want.ir);
+        ASSERT_EQ(f.b.pr.size(), want.pr.size());
+        EXPECT_EQ(std::memcmp(f.b.pr.data(), want.pr.data(), want.pr.size() * sizeof(double)), 0);
+        EXPECT_EQ(f.b.nzmax, std::max<uint64_t>(want.pr.size(), 1));
+        if (!std::isnan(tol)) {
+            const long double slack = 1.0L + static_cast<long double>(m.pr.size() + 4) * 0x1p-52L;
+            EXPECT_LE(dropped_norm(m, f.b, kind), static_cast<long double>(tol) * slack);
+        }
+    }
+}
+
+TEST(DropsmallMex, ReturnedRatioWarmStartsTheNextSimilarMatrix)
+{
+    std::mt19937_64 rng(42);
+    TestMatrix m = random_matrix(rng, 300, 300, 0.05, ValueMix{false, false, false});
+    std::normal_distribution<double> wobble(0.0, 0.02);
+    for (NormKind kind : {NORM_FRO, NORM_ONE, NORM_INF}) {
+        uint64_t cold_rounds = 0, warm_rounds = 0;
+        double warm_ratio = 0.0;
+        TestMatrix step = m;
+        for (int t = 0; t < 12; ++t) {
+            for (double& x : step.pr) x *= 1.0 + wobble(rng);
+            const double tol = 0.3 * (kind == NORM_FRO ? 10.0 : 1.0);
+            const SearchResult cold = search_alone(step, tol, kind, 0.0);
+            const SearchResult warm = search_alone(step, tol, kind, warm_ratio);
+            cold_rounds += cold.scan_rounds;
+            warm_rounds += warm.scan_rounds;
+            warm_ratio = warm.ratio;
+            Array a = as_array(step);
+            const Filtered f = run(a.get(), tol, kind, warm_ratio);
+            EXPECT_LE(dropped_norm(step, f.b, kind), tol * (1.0 + 1e-12));
+        }
+        EXPECT_LT(warm_rounds, cold_rounds) << "kind " << kind;
+        EXPECT_EQ(standin::live_scratch_blocks(), 0u);
+    }
+}
