@@ -1,0 +1,50 @@
+## octave_package_test (archive, workdir, exports_check, names...): installs the package ARCHIVE
+## with pkg into WORKDIR alone (its own prefixes and package lists, so nothing global changes),
+## loads it, checks the named functions and their help, runs EXPORTS_CHECK on each installed MEX
+## file, then unloads and uninstalls it. Fails with an error on any difference.
+function octave_package_test (archive, workdir, exports_check, varargin)
+  names = varargin;
+  confirm_recursive_rmdir (false);
+  if (isfolder (workdir))
+    rmdir (workdir, "s");
+  endif
+  prefix = fullfile (workdir, "share");
+  archprefix = fullfile (workdir, "lib");
+  mkdir (prefix);
+  mkdir (archprefix);
+  pkg ("prefix", prefix, archprefix);
+  pkg ("local_list", fullfile (workdir, "octave_packages"));
+  pkg ("global_list", fullfile (workdir, "octave_packages_global"));
+
+  pkg ("install", "-local", archive);
+  installed = pkg ("list");
+  if (numel (installed) != 1)
+    error ("pkg list shows %d packages after the install, expected 1", numel (installed));
+  endif
+  desc = installed{1};
+  printf ("installed %s %s in %s\n", desc.name, desc.version, desc.dir);
+
+  pkg ("load", desc.name);
+  archdir = fileparts (which (names{1}));
+  if (! strncmp (archdir, archprefix, numel (archprefix)))
+    error ("%s was not loaded from the package's folder under %s", names{1}, archprefix);
+  endif
+  check_extensions (archdir, names);
+  for k = 1:numel (names)
+    file = fullfile (archdir, [names{k} "." mexext()]);
+    if (system (sprintf ("sh '%s' '%s'", exports_check, file)) != 0)
+      error ("%s exports more than mexFunction", file);
+    endif
+  endfor
+
+  pkg ("unload", desc.name);
+  if (! isempty (which (names{1})))
+    error ("%s is still found after pkg unload", names{1});
+  endif
+  pkg ("uninstall", "-local", desc.name);
+  if (! isempty (pkg ("list")) || isfolder (desc.dir) || isfolder (archdir))
+    error ("pkg uninstall left the package behind");
+  endif
+  rmdir (workdir, "s");
+  printf ("package %s: installed, loaded, ran and uninstalled\n", desc.name);
+endfunction
