@@ -64,6 +64,8 @@ struct Outcome {
     size_t stray_arrays = 0;        // on success: arrays made but not stored in a slot
     size_t scratch_left = 0;        // mxCalloc / mxRealloc blocks not released by the call
     size_t scratch_peak_bytes = 0;  // most scratch bytes live at once during the call
+    size_t peak_bytes = 0;          // most bytes held at once: scratch plus arrays made by the call
+    size_t output_bytes = 0;        // on success: storage of the arrays in the slots at the end
     bool inputs_changed = false;
     std::vector<std::string> host_calls;  // the host operations used, in order
 };
@@ -79,5 +81,15 @@ size_t live_scratch_blocks();
 void fail_allocation_at(long n);
 // Host allocations requested since the last fail_allocation_at.
 long allocations_requested();
+
+// Inside a call, a single block larger than this many bytes ends the call with "Out of memory."
+// (as a host does when it cannot find the memory); 0, the default, sets no limit.
+void set_allocation_limit(size_t bytes);
+// Requests refused since the program started: above that limit, or of a size beyond size_t.
+long allocations_refused();
+
+// Arrays and blocks (scratch or array storage) alive right now, inputs and kept outputs included.
+size_t live_arrays();
+size_t live_blocks();
 
 }  // namespace standin

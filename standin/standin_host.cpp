@@ -29,6 +29,7 @@ namespace {
 struct Block {
     size_t bytes;
     const mxArray* owner;  // nullptr: scratch of the current call
+    bool in_call = false;  // scratch of the current call or storage of an array it created
 };
 
 struct HostState {
@@ -38,8 +39,13 @@ struct HostState {
     std::vector<std::string> host_calls;
     size_t scratch_bytes = 0;
     size_t scratch_peak_bytes = 0;
+    size_t call_bytes = 0;  // scratch plus the storage of arrays created in the current call
+    size_t call_peak_bytes = 0;
     long fail_at = 0;
     long requested = 0;
+    bool in_call = false;
+    size_t allocation_limit = 0;  // 0: none
+    long refused = 0;
 };
 
 HostState& host()
@@ -69,29 +75,46 @@ void count_request()
 
 void* allocate(size_t bytes, const mxArray* owner)
 {
+    HostState& h = host();
+    // A real host refuses a request larger than the memory it can find by ending the call.
+    if (h.in_call && h.allocation_limit > 0 && bytes > h.allocation_limit) {
+        ++h.refused;
+        throw standin::HostError{"Out of memory."};
+    }
     void* p = std::calloc(std::max<size_t>(bytes, 1), 1);
     if (p == nullptr) throw standin::HostError{"Out of memory."};
-    host().blocks[p] = Block{bytes, owner};
+    const bool in_call =
+        owner == nullptr || h.created_in_call.count(const_cast<mxArray*>(owner)) > 0;
+    h.blocks[p] = Block{bytes, owner, in_call};
     if (owner == nullptr) {
-        host().scratch_bytes += bytes;
-        host().scratch_peak_bytes = std::max(host().scratch_peak_bytes, host().scratch_bytes);
+        h.scratch_bytes += bytes;
+        h.scratch_peak_bytes = std::max(h.scratch_peak_bytes, h.scratch_bytes);
+    }
+    if (in_call) {
+        h.call_bytes += bytes;
+        h.call_peak_bytes = std::max(h.call_peak_bytes, h.call_bytes);
     }
     return p;
 }
 
 void release(void* p)
 {
-    auto it = host().blocks.find(p);
-    if (it == host().blocks.end()) misuse("release of a block the host does not know");
-    if (it->second.owner == nullptr) host().scratch_bytes -= it->second.bytes;
-    host().blocks.erase(it);
+    HostState& h = host();
+    auto it = h.blocks.find(p);
+    if (it == h.blocks.end()) misuse("release of a block the host does not know");
+    if (it->second.owner == nullptr) h.scratch_bytes -= it->second.bytes;
+    if (it->second.in_call) h.call_bytes -= it->second.bytes;
+    h.blocks.erase(it);
     std::free(p);
 }
 
 size_t checked_product(size_t a, size_t b)
 {
     size_t r;
-    if (__builtin_mul_overflow(a, b, &r)) throw standin::HostError{"Out of memory."};
+    if (__builtin_mul_overflow(a, b, &r)) {
+        if (host().in_call) ++host().refused;
+        throw standin::HostError{"Out of memory."};
+    }
     return r;
 }
 
@@ -360,8 +383,9 @@ mxArray* mxCreateDoubleMatrix_730(size_t m, size_t n, mxComplexity complexity)
     log_call("mxCreateDoubleMatrix_730");
     count_request();
     mxArray* a = new_array(mxDOUBLE_CLASS, false, complexity == mxCOMPLEX, {m, n});
-    give_full_storage(a);
+    // Registered before its storage, so that an array whose storage is refused ends with the call.
     host().created_in_call.insert(a);
+    give_full_storage(a);
     return a;
 }
 
@@ -370,8 +394,8 @@ mxArray* mxCreateSparse_730(mwSize m, mwSize n, mwSize nzmax, mxComplexity compl
     log_call("mxCreateSparse_730");
     count_request();
     mxArray* a = new_array(mxDOUBLE_CLASS, true, complexity == mxCOMPLEX, {m, n});
-    give_sparse_storage(a, nzmax);
     host().created_in_call.insert(a);
+    give_sparse_storage(a, nzmax);
     return a;
 }
 
@@ -390,6 +414,11 @@ static void install(mxArray* a, void** field, void* block, const char* operation
     if (it == host().blocks.end()) misuse(std::string(operation) + " of a block not from the host");
     if (it->second.owner == nullptr) host().scratch_bytes -= it->second.bytes;
     it->second.owner = a;
+    // Scratch that becomes part of an array made in this call still counts for the call.
+    if (it->second.in_call && host().created_in_call.count(a) == 0) {
+        host().call_bytes -= it->second.bytes;
+        it->second.in_call = false;
+    }
     void* old = *field;
     *field = block;
     auto o = host().blocks.find(old);
@@ -610,6 +639,18 @@ static void reset_call_state()
     h.created_in_call.clear();
     h.scratch_bytes = 0;
     h.scratch_peak_bytes = 0;
+    for (auto& entry : h.blocks) entry.second.in_call = false;
+    h.call_bytes = 0;
+    h.call_peak_bytes = 0;
+}
+
+// Bytes of the blocks that belong to array a.
+static size_t storage_bytes(const mxArray* a)
+{
+    size_t n = 0;
+    for (const auto& entry : host().blocks)
+        if (entry.second.owner == a) n += entry.second.bytes;
+    return n;
 }
 
 Outcome call(MexFunction fn, int nlhs, const std::vector<const mxArray*>& inputs)
@@ -624,17 +665,20 @@ Outcome call(MexFunction fn, int nlhs, const std::vector<const mxArray*>& inputs
     std::vector<const mxArray*> args(inputs);
 
     Outcome out;
+    HostState& h = host();
+    h.in_call = true;
     try {
         fn(nlhs, slots.data(), static_cast<int>(args.size()), args.data());
     } catch (const HostError& e) {
         out.failed = true;
         out.message = e.message;
     }
-    HostState& h = host();
+    h.in_call = false;
     for (size_t s = nslots; s < slots.size(); ++s)
         if (slots[s] != GUARD) out.wrote_past_slots = true;
     out.host_calls = h.host_calls;
     out.scratch_peak_bytes = h.scratch_peak_bytes;
+    out.peak_bytes = h.call_peak_bytes;
     out.scratch_left = release_scratch();
     if (out.failed) {
         out.arrays_created = h.created_in_call.size();
@@ -644,6 +688,7 @@ Outcome call(MexFunction fn, int nlhs, const std::vector<const mxArray*>& inputs
         for (size_t s = 0; s < nslots; ++s) {
             out.outputs.emplace_back(slots[s]);
             h.created_in_call.erase(slots[s]);
+            if (slots[s] != nullptr) out.output_bytes += storage_bytes(slots[s]);
         }
         out.stray_arrays = h.created_in_call.size();
         for (mxArray* a : std::vector<mxArray*>(h.created_in_call.begin(), h.created_in_call.end()))
@@ -681,6 +726,26 @@ void fail_allocation_at(long n)
 long allocations_requested()
 {
     return host().requested;
+}
+
+void set_allocation_limit(size_t bytes)
+{
+    host().allocation_limit = bytes;
+}
+
+long allocations_refused()
+{
+    return host().refused;
+}
+
+size_t live_arrays()
+{
+    return host().arrays.size();
+}
+
+size_t live_blocks()
+{
+    return host().blocks.size();
 }
 
 }  // namespace standin

@@ -1,0 +1,59 @@
+## A short run through both extensions for the memory check under Valgrind: every norm kind on
+## matrices with awkward values and shapes, filtering with one and two outputs and warm starts,
+## and each refusal, whose error unwinds out of the extension. Any failed assertion ends the run.
+1;  # a script, not a function file
+
+function expect_error (f, pattern)
+  try
+    f ();
+  catch err
+    assert (! isempty (strfind (err.message, pattern)), err.message);
+    return;
+  end_try_catch
+  error ("no error, expected: %s", pattern);
+endfunction
+
+rand ("seed", 11); randn ("seed", 11);
+kinds = {"fro", 1, "inf"};
+mats = {sparse(0, 0), sparse(0, 4), sparse(5, 0), sparse(3, 3), ...
+        sparse([NaN 1; 5 -2]), sparse([1e200 -3e160; 1e-200 4.9e-324]), ...
+        sparse([Inf; -Inf; 0; -0; 2]), sparse(1e6, 3, 0)};
+for t = 1:4
+  A = sprandn (randi (40), randi (40), rand ());
+  mats{end+1} = round (4 * A) / 4;
+endfor
+mats{end+1} = sprandn (300, 200, 0.05);
+
+for m = 1:numel (mats)
+  A = mats{m};
+  for k = 1:3
+    kind = kinds{k};
+    n = spgauge (A, kind);
+    assert (isscalar (n) && isreal (n));
+    tol = 0.3 * n;
+    [B, r] = dropsmall (A, tol, kind, 0);
+    assert (issparse (B) && isequal (size (B), size (A)));
+    if (! isnan (tol))
+      B2 = dropsmall (A * 1.01, tol, kind, r);
+      assert (issparse (B2));
+    endif
+    B3 = dropsmall (A, 1e-300, kind, 1e300);
+    [B4, r4] = dropsmall (A, tol, kind, NaN);
+    assert (isnan (r4) || r4 >= 0 || r4 < 0);
+  endfor
+endfor
+spgauge (speye (3), 1);
+assert (ans, 1);
+
+expect_error (@() spgauge (sparse (1)), "Two inputs required.");
+expect_error (@() spgauge (eye (2), "fro"), "Input must be a sparse matrix.");
+expect_error (@() spgauge (sparse ([1i 2]), "fro"), "Input must be noncomplex double.");
+expect_error (@() spgauge (sparse (1), "frobenius"), "Only for 1-norm, inf-norm and fro-norm.");
+expect_error (@() spgauge (sparse (1), ["fro"; "inf"]), "Only for 1-norm, inf-norm and fro-norm.");
+expect_error (@() spgauge (sparse (1), {1}), "Only for 1-norm, inf-norm and fro-norm.");
+expect_error (@() dropsmall (sparse (1), 1, "fro"), "Four inputs required.");
+expect_error (@() dropsmall (sparse (true), 1, "fro", 0), "Input must be noncomplex double.");
+expect_error (@() dropsmall (sparse (1), 1, "Inf", 0), "Only for 1-norm, inf-norm and fro-norm.");
+expect_error (@() dropsmall (sparse (1), -1, "fro", 0), "Tolerance must be a nonnegative number.");
+expect_error (@() dropsmall (sparse (1), 1, "inf", {}), "Ratio must be a number.");
+disp ("memcheck calls done");
