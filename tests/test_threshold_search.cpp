@@ -1,0 +1,707 @@
+// The threshold search over plain arrays: its passes, its worked examples, searches that would
+// crawl or lose the bound, and a randomized comparison with a slow model of the same rules.
+#include "threshold_search.h"
+
+#include "norm_kernels.h"
+#include "random_csc.h"
+#include "standin.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+const double INF = std::numeric_limits<double>::infinity();
+const double QNAN = std::numeric_limits<double>::quiet_NaN();
+
+uint64_t bits_of(double x)
+{
+    uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+#define EXPECT_BITS(actual, expected) \
+    EXPECT_EQ(bits_of(actual), bits_of(expected)) << (actual) << " vs " << (expected)
+
+TestMatrix column(const std::vector<double>& values)
+{
+    TestMatrix m;
+    m.nrows = values.size();
+    m.ncols = 1;
+    for (uint64_t i = 0; i < values.size(); ++i) m.ir.push_back(i);
+    m.pr = values;
+    m.jc.push_back(values.size());
+    return m;
+}
+
+TestMatrix row(const std::vector<double>& values)
+{
+    TestMatrix m;
+    m.nrows = 1;
+    m.ncols = values.size();
+    for (uint64_t j = 0; j < values.size(); ++j) {
+        m.ir.push_back(0);
+        m.jc.push_back(j + 1);
+    }
+    m.pr = values;
+    return m;
+}
+
+TestMatrix filled(uint64_t nrows, uint64_t ncols, double value)
+{
+    TestMatrix m;
+    m.nrows = nrows;
+    m.ncols = ncols;
+    for (uint64_t j = 0; j < ncols; ++j) {
+        for (uint64_t i = 0; i < nrows; ++i) {
+            m.ir.push_back(i);
+            m.pr.push_back(value);
+        }
+        m.jc.push_back(m.pr.size());
+    }
+    return m;
+}
+
+CscView view_of(const TestMatrix& m)
+{
+    return CscView{m.pr.data(), m.ir.data(), m.jc.data(), m.nrows, m.ncols, m.pr.size()};
+}
+
+// The search as the gateway calls it: a ratio of 0 read as 1, threshold tol / ratio.
+SearchResult search(const TestMatrix& m, NormKind kind, double tol, double ratio)
+{
+    if (ratio == 0.0) ratio = 1.0;
+    int32_t* cand = static_cast<int32_t*>(mxCalloc(m.pr.size(), sizeof(int32_t)));
+    const SearchResult r = search_threshold(kind, view_of(m), tol, ratio, tol / ratio, cand);
+    EXPECT_EQ(standin::live_scratch_blocks(), 0u);
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A slow model of the search: every stored entry carries its class, every round looks at all of
+// them, and nothing is decided without looking. Positions are visited in increasing order,
+// which is the order the real candidate list keeps, so the sums round alike.
+
+enum Class { KEPT, CANDIDATE, BELOW };
+
+struct Model {
+    double threshold = 0.0;
+    double ratio = 0.0;
+    uint64_t nbelow = 0, ncand = 0;
+    SearchEnd end = END_NO_PASS;
+    uint64_t rounds = 0;  // of the loop, a clamping one included
+    bool rising = false;  // some round's threshold was not below the one before
+};
+
+struct ModelState {
+    const TestMatrix* m;
+    NormKind kind;
+    std::vector<uint64_t> col_of;
+    std::vector<Class> cls;
+    std::vector<double> sums;  // by column (1-norm) or row (infinity norm)
+    double norm = 0.0;
+};
+
+double largest(const std::vector<double>& sums)
+{
+    double best = 0.0;
+    for (double s : sums) best = std::max(best, s);  // NaN and negative sums never win
+    return best;
+}
+
+// The column (1-norm) or row (infinity norm) whose sum entry k adds to.
+uint64_t group_of(const ModelState& s, uint64_t k)
+{
+    return s.kind == NORM_ONE ? s.col_of[k] : s.m->ir[k];
+}
+
+// The norm of every stored entry at or below t, measured afresh; the sums are replaced.
+double model_recount(ModelState& s, double t)
+{
+    const TestMatrix& m = *s.m;
+    std::vector<double> dropped;
+    std::fill(s.sums.begin(), s.sums.end(), 0.0);
+    for (uint64_t k = 0; k < m.pr.size(); ++k) {
+        if (!(t >= std::fabs(m.pr[k]))) continue;
+        dropped.push_back(m.pr[k]);
+        if (s.kind != NORM_FRO) s.sums[group_of(s, k)] += std::fabs(m.pr[k]);
+    }
+    if (s.kind == NORM_FRO) return frobenius_norm(dropped.data(), dropped.size());
+    return largest(s.sums);
+}
+
+// Moves every candidate above t out of the dropped set, updating the norm by subtraction.
+// Returns how many left.
+uint64_t model_refine(ModelState& s, double t)
+{
+    const TestMatrix& m = *s.m;
+    double x = s.norm * s.norm;
+    uint64_t removed = 0;
+    for (uint64_t k = 0; k < m.pr.size(); ++k) {
+        const double a = std::fabs(m.pr[k]);
+        if (s.cls[k] != CANDIDATE || !(a > t)) continue;
+        s.cls[k] = KEPT;
+        ++removed;
+        if (s.kind == NORM_FRO)
+            x -= a * a;
+        else
+            s.sums[group_of(s, k)] -= a;
+    }
+    s.norm = s.kind == NORM_FRO ? std::sqrt(x) : largest(s.sums);
+    return removed;
+}
+
+double model_floor(const TestMatrix& m, NormKind kind, double tol)
+{
+    if (kind == NORM_FRO) return tol / std::sqrt(static_cast<double>(m.pr.size()));
+    if (kind == NORM_INF) return tol / static_cast<double>(m.ncols);
+    uint64_t most = 0;
+    for (uint64_t j = 0; j < m.ncols; ++j) most = std::max<uint64_t>(most, m.jc[j + 1] - m.jc[j]);
+    return tol / static_cast<double>(most);
+}
+
+// The live candidates are the first pass's candidates at or below the current threshold, as
+// a candidate leaves exactly when the threshold falls below it: mags holds their magnitudes in
+// increasing order, so a round finds the largest live one and what it would remove by search.
+Model model_search(const TestMatrix& m, NormKind kind, double tol, double ratio)
+{
+    if (ratio == 0.0) ratio = 1.0;
+    double t = tol / ratio;
+    const double f = model_floor(m, kind, tol);
+    Model out;
+    out.ratio = ratio;
+    out.threshold = f;
+    if (!(t > f)) return out;
+    ModelState s{&m, kind, {}, {}, {}, 0.0};
+    for (uint64_t j = 0; j < m.ncols; ++j)
+        for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) s.col_of.push_back(j);
+    s.sums.assign(kind == NORM_ONE ? m.ncols : m.nrows, 0.0);
+    double squares = 0.0;
+    std::vector<double> mags;
+    for (uint64_t k = 0; k < m.pr.size(); ++k) {
+        const double a = std::fabs(m.pr[k]);
+        s.cls.push_back(t >= a && a >= f ? CANDIDATE : f > a ? BELOW : KEPT);
+        if (s.cls[k] == KEPT) continue;
+        if (s.cls[k] == CANDIDATE) mags.push_back(a);
+        if (kind == NORM_FRO)
+            squares += a * a;
+        else
+            s.sums[group_of(s, k)] += a;
+    }
+    std::sort(mags.begin(), mags.end());
+    s.norm = kind == NORM_FRO ? std::sqrt(squares) : largest(s.sums);
+    uint64_t idle = 0;
+    for (;;) {
+        while (s.norm > tol) {
+            ++out.rounds;
+            out.ratio = s.norm / t;
+            double next = tol / out.ratio;
+            const size_t live = static_cast<size_t>(std::upper_bound(mags.begin(), mags.end(), t) - mags.begin());
+            const double top = live == 0 ? 0.0 : mags[live - 1];
+            bool clamp = !(next > f);
+            if (!clamp && ((!(top > next) && idle == 1000000) || !(next < t))) {
+                next = std::nextafter(top, -INF);
+                clamp = live == 0 || !(next > f);
+            }
+            const bool removes = live > 0 && top > next;
+            if (clamp) {
+                out.end = END_CLAMPED;
+                return out;
+            }
+            if (!(next < t)) out.rising = true;
+            t = next;
+            // A long run of idle rounds is taken at their stated outcome; shorter ones look at
+            // every entry like any round.
+            if (!removes && idle >= 1000) {
+                if (kind == NORM_FRO) s.norm = std::sqrt(s.norm * s.norm);
+                ++idle;
+            } else {
+                idle = model_refine(s, t) == 0 ? idle + 1 : 0;
+            }
+        }
+        const double fresh = model_recount(s, t);
+        if (fresh <= tol) break;
+        s.norm = fresh;
+    }
+    out.end = END_WITHIN_TOL;
+    out.threshold = t;
+    out.nbelow = static_cast<uint64_t>(std::count(s.cls.begin(), s.cls.end(), BELOW));
+    out.ncand = static_cast<uint64_t>(std::count(s.cls.begin(), s.cls.end(), CANDIDATE));
+    return out;
+}
+
+void expect_same(const SearchResult& r, const Model& want)
+{
+    EXPECT_BITS(r.threshold, want.threshold);
+    EXPECT_BITS(r.ratio, want.ratio);
+    EXPECT_EQ(r.nbelow, want.nbelow);
+    EXPECT_EQ(r.ncand, want.ncand);
+    EXPECT_EQ(r.end, want.end);
+    EXPECT_EQ(r.rounds, want.rounds);
+    EXPECT_FALSE(want.rising);
+}
+
+// The matrix of the entries at or below t, for measuring with the norm kernels.
+TestMatrix dropped_part(const TestMatrix& m, double t)
+{
+    TestMatrix d;
+    d.nrows = m.nrows;
+    d.ncols = m.ncols;
+    for (uint64_t j = 0; j < m.ncols; ++j) {
+        for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) {
+            if (!(t >= std::fabs(m.pr[k]))) continue;
+            d.ir.push_back(m.ir[k]);
+            d.pr.push_back(m.pr[k]);
+        }
+        d.jc.push_back(d.pr.size());
+    }
+    return d;
+}
+
+double kernel_norm(const TestMatrix& m, NormKind kind)
+{
+    if (kind == NORM_FRO) return frobenius_norm(m.pr.data(), m.pr.size());
+    if (kind == NORM_ONE) return one_norm(m.pr.data(), m.jc.data(), m.ncols);
+    return inf_norm(m.pr.data(), m.ir.data(), m.pr.size(), m.nrows);
+}
+
+// The same norm in extended precision and range, with no rounding to speak of.
+long double exact_norm(const TestMatrix& m, NormKind kind)
+{
+    std::vector<long double> colsum(m.ncols, 0.0L), rowsum(m.nrows, 0.0L);
+    long double squares = 0.0L;
+    for (uint64_t j = 0; j < m.ncols; ++j) {
+        for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) {
+            const long double a = std::fabs(static_cast<long double>(m.pr[k]));
+            squares += a * a;
+            colsum[j] += a;
+            rowsum[m.ir[k]] += a;
+        }
+    }
+    if (kind == NORM_FRO) return std::sqrt(squares);
+    long double best = 0.0L;
+    for (long double s : kind == NORM_ONE ? colsum : rowsum) best = std::max(best, s);
+    return best;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Floors, FollowTheKindsShapeBound)
+{
+    EXPECT_EQ(floor_fro(1.0, 4), 0.5);
+    EXPECT_EQ(floor_fro(1.0, 0), INF);
+    EXPECT_TRUE(std::isnan(floor_fro(0.0, 0)));
+    EXPECT_EQ(floor_one(0.5, 3), 0.5 / 3.0);
+    EXPECT_EQ(floor_inf(2.0, 0), INF);
+    EXPECT_EQ(floor_inf(0.0, 5), 0.0);
+    const uint64_t jc[] = {0, 2, 2, 7, 8};
+    EXPECT_EQ(largest_column_count(jc, 4), 5u);
+    EXPECT_EQ(largest_column_count(jc, 0), 0u);
+}
+
+TEST(FirstPasses, SortEntriesAndListCandidatesInPositionOrder)
+{
+    // threshold 0.25, floor 0.125: candidates at 3, 5, 7, 8; below the floor at 0, 9, 10.
+    const double pr[] = {0.1, -0.3, QNAN, 0.2, 5.0, -0.15, -INF, 0.25, 0.125, -0.0, 0.05};
+    const uint64_t nnz = 11;
+    const int32_t want_cand[] = {3, 5, 7, 8};
+    std::vector<int32_t> cand(nnz, 0);
+    double top = -1.0;
+    const SearchState fro = classify_fro(cand.data(), pr, nnz, 0.25, 0.125, &top);
+    double s = 0.0;
+    for (double a : {0.1, 0.2, 0.15, 0.25, 0.125, 0.0, 0.05}) s += a * a;
+    EXPECT_BITS(fro.dropped_norm, std::sqrt(s));
+    EXPECT_EQ(fro.ncand, 4u);
+    EXPECT_EQ(fro.nbelow, 3u);
+    EXPECT_EQ(top, 0.25);
+    EXPECT_TRUE(std::equal(want_cand, want_cand + 4, cand.begin()));
+
+    // The same entries in columns {0..4}, {5..10} and an empty one: one column sum each.
+    const uint64_t jc[] = {0, 5, 11, 11};
+    SearchState st = {};
+    st.ncols_field = 3;
+    st.threshold = 0.25;
+    st.floor = 0.125;
+    std::vector<int64_t> cand_ptr(4, 0);
+    std::vector<double> colsum(3, 0.0);
+    std::fill(cand.begin(), cand.end(), 0);
+    const SearchState one = classify_one(cand.data(), cand_ptr.data(), colsum.data(), pr, jc, st, &top);
+    EXPECT_EQ(colsum[0], 0.1 + 0.2);
+    EXPECT_EQ(colsum[1], 0.15 + 0.25 + 0.125 + 0.0 + 0.05);
+    EXPECT_EQ(one.dropped_norm, std::max(colsum[0], colsum[1]));
+    EXPECT_EQ(cand_ptr, (std::vector<int64_t>{0, 1, 4, 4}));
+    EXPECT_EQ(one.ncand, 4u);
+    EXPECT_EQ(one.nbelow, 3u);
+    EXPECT_EQ(one.threshold, 0.25);  // carried through
+    EXPECT_TRUE(std::equal(want_cand, want_cand + 4, cand.begin()));
+
+    // Rows alternate 0, 1; the scan count comes in as ncand.
+    const uint64_t ir[] = {0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0};
+    st = {};
+    st.ncand = nnz;
+    st.nrows_field = 3;
+    st.threshold = 0.25;
+    st.floor = 0.125;
+    std::vector<double> rowsum(3, 0.0);
+    const SearchState inf = classify_inf(cand.data(), rowsum.data(), pr, ir, st, &top);
+    EXPECT_EQ(rowsum[0], 0.1 + 0.125 + 0.05);
+    EXPECT_EQ(rowsum[1], 0.2 + 0.15 + 0.25 + 0.0);
+    EXPECT_EQ(inf.dropped_norm, std::max(rowsum[0], rowsum[1]));
+    EXPECT_EQ(inf.ncand, 4u);
+    EXPECT_EQ(inf.nbelow, 3u);
+}
+
+// An infinite entry is dropped only at an infinite threshold; removing it later leaves a NaN
+// column sum, which never becomes the maximum.
+TEST(Passes, InfiniteEntryMakesAnInfiniteThenANaNColumnSum)
+{
+    const double pr[] = {INF, 1.0, QNAN, 2.0};
+    const uint64_t jc[] = {0, 2, 4};
+    SearchState st = {};
+    st.ncols_field = 2;
+    st.threshold = INF;
+    st.floor = 0.5;
+    int32_t cand[4] = {};
+    int64_t cand_ptr[3] = {};
+    double colsum[2] = {};
+    double top = 0.0;
+    const SearchState one = classify_one(cand, cand_ptr, colsum, pr, jc, st, &top);
+    EXPECT_EQ(one.dropped_norm, INF);  // NaN is kept, so column 1 sums to 2
+    EXPECT_EQ(colsum[1], 2.0);
+    EXPECT_EQ(top, INF);
+    EXPECT_EQ(one.ncand, 3u);
+
+    SearchState lower = one;
+    lower.threshold = 3.0;
+    const SearchState refined = refine_one(cand, colsum, cand_ptr, pr, lower, &top);
+    EXPECT_TRUE(std::isnan(colsum[0]));
+    EXPECT_EQ(refined.dropped_norm, 2.0);
+    EXPECT_EQ(refined.ncand, 2u);
+    EXPECT_EQ(top, 2.0);
+}
+
+TEST(Refinements, CompactTheListInOrderAndSubtractWhatLeaves)
+{
+    const double pr[] = {0.5, -3.0, 1.0, 2.0, -0.75, 4.0, 1.5, 0.25, 1.0};
+    // Candidates in columns {0..2}, {3..5}, {6..8}; at threshold 1.0 leave 1, 3, 5, 6.
+    int32_t cand[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+    int64_t cand_ptr[4] = {0, 3, 6, 9};
+    double colsum[3] = {4.5, 6.75, 2.75};
+    SearchState st = {};
+    st.ncols_field = 3;
+    st.ncand = 9;
+    st.threshold = 1.0;
+    double top = 0.0;
+    const SearchState one = refine_one(cand, colsum, cand_ptr, pr, st, &top);
+    EXPECT_EQ(one.ncand, 5u);
+    EXPECT_EQ((std::vector<int32_t>(cand, cand + 5)), (std::vector<int32_t>{0, 2, 4, 7, 8}));
+    EXPECT_EQ((std::vector<int64_t>(cand_ptr, cand_ptr + 4)), (std::vector<int64_t>{0, 2, 3, 5}));
+    EXPECT_EQ((std::vector<double>(colsum, colsum + 3)), (std::vector<double>{1.5, 0.75, 1.25}));
+    EXPECT_EQ(one.dropped_norm, 1.5);
+    EXPECT_EQ(top, 1.0);
+
+    // From the square of the previous norm: 4.5^2 = 20.25, less 9, 4, 16, 2.25 leaves -11.
+    int32_t list[9] = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+    const SearchState fro = refine_fro(list, 9, 4.5, pr, 1.0, &top);
+    EXPECT_TRUE(std::isnan(fro.dropped_norm));
+    EXPECT_EQ(fro.ncand, 5u);
+    int32_t rest[2] = {2, 5};
+    const SearchState empty = refine_fro(rest, 2, 5.0, pr, 0.5, &top);
+    EXPECT_EQ(empty.dropped_norm, std::sqrt(8.0));  // 25 - 1 - 16
+    EXPECT_EQ(empty.ncand, 0u);
+    EXPECT_EQ(top, 0.0);
+
+    // Rows 0, 1, 0, 1, ...: a row sum rounded below 0 never becomes the maximum.
+    const uint64_t ir[] = {0, 1, 0, 1, 0, 1, 0, 1, 0};
+    int32_t rows_list[3] = {1, 3, 5};
+    double rowsum[2] = {0.25, 9.0 - 1e-15};
+    st = {};
+    st.nrows_field = 2;
+    st.ncand = 3;
+    st.threshold = 1.0;
+    const SearchState inf = refine_inf(rows_list, rowsum, pr, ir, st, &top);
+    EXPECT_LT(rowsum[1], 0.0);
+    EXPECT_EQ(inf.dropped_norm, 0.25);
+    EXPECT_EQ(inf.ncand, 0u);
+}
+
+TEST(Recount, MeasuresTheDroppedEntriesAsTheNormKernelsDo)
+{
+    struct Case {
+        std::vector<double> pr;
+        double threshold;
+    };
+    const Case cases[] = {
+        {{3.0, -4.0, 5.0, QNAN}, 4.0},
+        {{1e200, -2e200, 3.0, QNAN}, 1e201},      // the squares overflow: scaled
+        {{1e-170, -3e-170, 1.0}, 1e-160},          // the squares underflow: scaled
+        {{0x1p-1074, 0.0, -0.0}, 1.0},             // subnormal
+        {{1e200, INF, 2.0}, INF},                  // an infinite entry: no scaling
+        {{QNAN, 7.0}, 1.0},                        // nothing dropped
+        {{0.1, 0.2, 0.3, 0.4, 0.5, 0.6, 0.7}, 0.6},
+    };
+    for (const Case& c : cases) {
+        const TestMatrix m = column(c.pr);
+        const TestMatrix d = dropped_part(m, c.threshold);
+        EXPECT_BITS(dropped_fro_norm(m.pr.data(), m.pr.size(), c.threshold), kernel_norm(d, NORM_FRO));
+        std::vector<double> colsum(1, 99.0);
+        EXPECT_BITS(dropped_col_sums(colsum.data(), m.pr.data(), m.jc.data(), 1, c.threshold),
+                    kernel_norm(d, NORM_ONE));
+        const TestMatrix r = row(c.pr), dr = dropped_part(r, c.threshold);
+        std::vector<double> rowsum(1, 99.0);
+        EXPECT_BITS(dropped_row_sums(rowsum.data(), r.pr.data(), r.ir.data(), r.pr.size(), 1,
+                                     c.threshold),
+                    kernel_norm(dr, NORM_INF));
+        EXPECT_BITS(rowsum[0], colsum[0]);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(SearchThreshold, WorkedExamples)
+{
+    struct Case {
+        const char* what;
+        TestMatrix m;
+        NormKind kind;
+        double tol, ratio;
+        double threshold, want_ratio;
+        uint64_t nbelow, ncand;
+        SearchEnd end;
+    };
+    const double third = 0.5 / 3.0;
+    const Case cases[] = {
+        {"four ones clamp to the floor", column({1, 1, 1, 1}), NORM_FRO, 1.0, 1.0,
+         0.5, 2.0, 0, 0, END_CLAMPED},
+        {"first pass within tol", column({0.1, 0.3, 0.2, 5.0}), NORM_FRO, 0.25, 0.0,
+         0.25, 1.0, 1, 1, END_WITHIN_TOL},
+        {"one refinement, 1-norm", column({0.3, 0.4, 5.0}), NORM_ONE, 0.5, 1.0,
+         0.35714285714285715, 1.4, 0, 1, END_WITHIN_TOL},
+        {"one refinement, infinity norm", row({0.3, 0.4, 5.0}), NORM_INF, 0.5, 1.0,
+         0.35714285714285715, 1.4, 0, 1, END_WITHIN_TOL},
+        {"the 1-norm floor in a row is tol", row({0.3, 0.4, 5.0}), NORM_ONE, 0.5, 1.0,
+         0.5, 1.0, 0, 0, END_NO_PASS},
+        {"start at the floor, fro", column({1, 2, 3, 4}), NORM_FRO, 1.0, 2.0,
+         0.5, 2.0, 0, 0, END_NO_PASS},
+        {"start at the floor, inf", row({1, 2, 3}), NORM_INF, 0.5, 3.0,
+         third, 3.0, 0, 0, END_NO_PASS},
+        {"negative ratio", column({1, 2}), NORM_ONE, 1.0, -1.0, 0.5, -1.0, 0, 0, END_NO_PASS},
+        {"tol 0", column({0.0, 1.0, -0.0}), NORM_FRO, 0.0, 1.0, 0.0, 1.0, 0, 0, END_NO_PASS},
+        {"tol NaN", column({1.0}), NORM_ONE, QNAN, 0.0, QNAN, 1.0, 0, 0, END_NO_PASS},
+        {"ratio NaN", column({1.0}), NORM_FRO, 1.0, QNAN, 1.0, QNAN, 0, 0, END_NO_PASS},
+        {"no entries, fro", TestMatrix{3, 2, {0, 0, 0}, {}, {}}, NORM_FRO, 1.0, 1.0,
+         INF, 1.0, 0, 0, END_NO_PASS},
+        {"no entries, 1-norm", TestMatrix{3, 2, {0, 0, 0}, {}, {}}, NORM_ONE, 1.0, 1.0,
+         INF, 1.0, 0, 0, END_NO_PASS},
+        {"no entries, inf", TestMatrix{3, 2, {0, 0, 0}, {}, {}}, NORM_INF, 1.0, 1.0,
+         1.0, 1.0, 0, 0, END_WITHIN_TOL},
+        // sqrt(3)^2 rounds to 3 - 2^-51, so removing the three ones leaves a negative square:
+        // NaN norm, and the recount of nothing is within tol. One idle round on the way.
+        {"negative square gives NaN", column({1.0, 1.0, 1.0}), NORM_FRO, 1.0, 0.5,
+         1.0 / (std::sqrt(3.0) / (1.0 / (std::sqrt(3.0) / 2.0))),
+         std::sqrt(3.0) / (1.0 / (std::sqrt(3.0) / 2.0)), 0, 0, END_WITHIN_TOL},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const SearchResult r = search(c.m, c.kind, c.tol, c.ratio);
+        EXPECT_BITS(r.threshold, c.threshold);
+        EXPECT_BITS(r.ratio, c.want_ratio);
+        EXPECT_EQ(r.nbelow, c.nbelow);
+        EXPECT_EQ(r.ncand, c.ncand);
+        EXPECT_EQ(r.end, c.end);
+        expect_same(r, model_search(c.m, c.kind, c.tol, c.ratio));
+    }
+}
+
+// Each of these would take some 2^52 rounds, or never end, if every round were taken as it comes.
+TEST(SearchThreshold, SearchesThatWouldCrawlEnd)
+{
+    // sqrt(5)^2 - 4 leaves the norm at 1.0000000000000004, a hair above tol, and the threshold
+    // creeping from 1.49 towards the last candidate, 1. After a million idle rounds the next
+    // steps below it.
+    const TestMatrix m = column({1.0, 2.0});
+    SearchResult r = search(m, NORM_FRO, 1.0, 0.3);
+    EXPECT_BITS(r.threshold, std::nextafter(1.0, 0.0));
+    EXPECT_EQ(r.ncand, 0u);
+    EXPECT_EQ(r.nbelow, 0u);
+    EXPECT_EQ(r.end, END_WITHIN_TOL);
+    EXPECT_EQ(r.rounds, 1000002u);
+    EXPECT_EQ(r.scan_rounds, 2u);
+    expect_same(r, model_search(m, NORM_FRO, 1.0, 0.3));
+
+    // tol / ratio overflows: norm / Inf is 0 and tol / 0 is Inf again, so the threshold steps
+    // below the largest candidate, 2, then crawls as above.
+    r = search(m, NORM_FRO, 1.0, 1e-310);
+    EXPECT_BITS(r.threshold, std::nextafter(1.0, 0.0));
+    EXPECT_EQ(r.scan_rounds, 2u);
+    expect_same(r, model_search(m, NORM_FRO, 1.0, 1e-310));
+
+    // All entries 1 and tol just below the norm: the threshold falls by 0.999 a round. Only the
+    // round that passes below 1 needs to look at the entries.
+    struct Case {
+        NormKind kind;
+        double tol;
+    };
+    const TestMatrix ones = filled(60, 60, 1.0);
+    for (const Case& c : {Case{NORM_FRO, 0.999 * 60.0}, Case{NORM_ONE, 0.999 * 60.0},
+                          Case{NORM_INF, 0.999 * 60.0}}) {
+        SCOPED_TRACE(c.kind);
+        r = search(ones, c.kind, c.tol, 1.0);
+        EXPECT_GT(r.rounds, 3000u);
+        EXPECT_LE(r.scan_rounds, 1u);
+        expect_same(r, model_search(ones, c.kind, c.tol, 1.0));
+    }
+}
+
+// The running norm, updated by subtraction, forgets small entries that the rounding of a large
+// one swallowed; a recount catches them and the search goes on.
+TEST(SearchThreshold, DroppedPartKeepsTheBound)
+{
+    struct Case {
+        const char* what;
+        TestMatrix m;
+        NormKind kind;
+        double tol, ratio;
+        double below;  // every dropped-looking entry is this size: none may stay dropped
+    };
+    const Case cases[] = {
+        {"five 0.6 under 1e8", column({1e8, 0.6, 0.6, 0.6, 0.6, 0.6}), NORM_FRO, 1.2, 1e-8, 0.6},
+        {"three 0.9 under 1e17", column({1e17, 0.9, 0.9, 0.9}), NORM_ONE, 2.0, 1e-17, 0.9},
+        {"three 0.9 under 1e17 in a row", row({1e17, 0.9, 0.9, 0.9}), NORM_INF, 2.0, 1e-17, 0.9},
+        {"squares that underflow", column({9e-171, 9e-171, 9e-171, 9e-171, 9e-171}), NORM_FRO,
+         1e-170, 0.0, 9e-171},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const SearchResult r = search(c.m, c.kind, c.tol, c.ratio);
+        EXPECT_EQ(r.end, END_WITHIN_TOL);
+        EXPECT_LT(r.threshold, c.below);
+        EXPECT_EQ(r.ncand + r.nbelow, 0u);
+        EXPECT_GE(r.recounts, 1u);
+        expect_same(r, model_search(c.m, c.kind, c.tol, c.ratio));
+    }
+
+    // Squares that underflow read as 0 after each idle round, so the loop keeps ending with
+    // nothing new dropped; the recount is not repeated for the same dropped set.
+    const TestMatrix tiny = column({9e-171, 9e-171, 9e-171, 9e-171, 9e-171});
+    const SearchResult r = search(tiny, NORM_FRO, 1e-170, 0.1);
+    EXPECT_EQ(r.recounts, 2u);
+    EXPECT_GE(r.rounds, 3u);
+    EXPECT_LT(r.threshold, 9e-171);
+    expect_same(r, model_search(tiny, NORM_FRO, 1e-170, 0.1));
+}
+
+TEST(SearchThreshold, RecountRunsOnlyWhenTheErrorBoundCannotDecide)
+{
+    struct Case {
+        TestMatrix m;
+        NormKind kind;
+        double tol;
+        uint64_t recounts;
+    };
+    const Case cases[] = {
+        {column({0.3, 0.4, 5.0}), NORM_ONE, 0.5, 0},
+        {row({0.3, 0.4, 5.0}), NORM_INF, 0.5, 0},
+        {column({0.1, 0.3, 0.2, 5.0}), NORM_FRO, 0.25, 0},
+        {column({3.0, 4.0, 9.0}), NORM_FRO, 5.0, 1},     // norm exactly tol
+        {column({0.25, 0.5, 9.0}), NORM_ONE, 0.75, 1},
+        {column({1e-300, 2e-300}), NORM_ONE, 1e-299, 1},  // too small to bound cheaply
+    };
+    for (const Case& c : cases) {
+        const SearchResult r = search(c.m, c.kind, c.tol, 1.0);
+        EXPECT_EQ(r.end, END_WITHIN_TOL);
+        EXPECT_EQ(r.recounts, c.recounts) << c.m.pr[0] << " kind " << c.kind;
+        expect_same(r, model_search(c.m, c.kind, c.tol, 1.0));
+    }
+}
+
+TEST(SearchThreshold, UnknownKindReleasesTheListAndFails)
+{
+    const TestMatrix m = column({1.0});
+    int32_t* cand = static_cast<int32_t*>(mxCalloc(1, sizeof(int32_t)));
+    try {
+        search_threshold(NORM_BAD, view_of(m), 1.0, 1.0, 1.0, cand);
+        ADD_FAILURE() << "no error";
+    } catch (const standin::HostError& e) {
+        EXPECT_EQ(e.message, "Only for 1-norm, inf-norm and fro-norm.");
+    }
+    EXPECT_EQ(standin::live_scratch_blocks(), 0u);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+// Mostly matrices with entries, in every shape, with ties, NaN, +-Inf and extreme magnitudes.
+TestMatrix random_case_matrix(std::mt19937_64& rng, int trial)
+{
+    ValueMix mix;
+    mix.ties = trial % 2 == 0;
+    mix.specials = trial % 3 == 0;
+    mix.extremes = trial % 7 == 0;
+    const uint64_t shapes[][2] = {{0, 0}, {0, 5}, {5, 0}, {1, 1}, {1, 40}, {40, 1},
+                                  {60, 3}, {3, 60}, {12, 12}, {2, 3}};
+    const auto& shape = shapes[rng() % 10];
+    const double densities[] = {0.1, 0.5, 1.0};
+    TestMatrix m = random_matrix(rng, shape[0], shape[1], densities[rng() % 3], mix);
+    // Entries all of one size drop together or not at all: the search often reaches the floor.
+    if (trial % 5 == 1)
+        for (double& x : m.pr) x = std::copysign(0.75, x);
+    return m;
+}
+
+TEST(SearchThreshold, MatchesSlowModelOnRandomMatrices)
+{
+    std::mt19937_64 rng(20260807);
+    const NormKind kinds[] = {NORM_FRO, NORM_ONE, NORM_INF};
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    uint64_t recounts = 0, ends[3] = {};
+    for (int trial = 0; trial < 3000; ++trial) {
+        SCOPED_TRACE(trial);
+        const TestMatrix m = random_case_matrix(rng, trial);
+        const NormKind kind = kinds[trial % 3];
+        // tol from 0 to above the norm, and the norm of a part that a threshold could drop.
+        double norm = kernel_norm(m, kind);
+        if (!(norm < INF)) norm = 10.0;
+        const double cut = m.pr.empty() ? 1.0 : std::fabs(m.pr[rng() % m.pr.size()]);
+        const double part = kernel_norm(dropped_part(m, cut), kind);
+        const double tols[] = {0.0, norm * unit(rng), norm * 0.999, norm, norm * 1.5, part,
+                               std::nextafter(part, 0.0), 1e-300, 0.5, QNAN};
+        const double tol = tols[rng() % 10];
+        if (tol < 0.0 || std::isinf(tol)) continue;
+        const double ratios[] = {0.0, 1.0, 0.5 + 4.0 * unit(rng), 1e-3, 1e-310, -1.0, QNAN, INF};
+        const double ratio = ratios[rng() % (trial % 4 == 0 ? 8 : 5)];
+
+        const SearchResult r = search(m, kind, tol, ratio);
+        const Model want = model_search(m, kind, tol, ratio);
+        expect_same(r, want);
+        recounts += r.recounts;
+        ++ends[r.end];
+        if (r.end != END_WITHIN_TOL) continue;
+
+        // The counts are exact and the dropped part keeps the bound.
+        const double f = model_floor(m, kind, tol);
+        EXPECT_GT(r.threshold, f);
+        EXPECT_LE(r.threshold, tol / (ratio == 0.0 ? 1.0 : ratio));
+        const TestMatrix d = dropped_part(m, r.threshold);
+        uint64_t below = 0;
+        for (double x : m.pr) below += f > std::fabs(x) ? 1 : 0;
+        EXPECT_EQ(r.nbelow, below);
+        EXPECT_EQ(r.nbelow + r.ncand, d.pr.size());
+        EXPECT_LE(kernel_norm(d, kind), tol);
+        const long double slack = 1.0L + static_cast<long double>(m.pr.size() + 4) * 0x1p-52L;
+        EXPECT_LE(exact_norm(d, kind), static_cast<long double>(tol) * slack);
+    }
+    // The mix reaches every ending, and most searches that end within tol need no recount.
+    EXPECT_GT(ends[END_NO_PASS], 300u);
+    EXPECT_GT(ends[END_WITHIN_TOL], 800u);
+    EXPECT_GT(ends[END_CLAMPED], 40u);
+    EXPECT_LT(recounts, ends[END_WITHIN_TOL] / 2);
+}
