@@ -185,7 +185,8 @@ static inline double retest(Compaction* c, const double* pr, uint64_t r, int32_t
     return a;
 }
 
-static inline void subtract_square_if_removed(Compaction* c, const double* pr, uint64_t r, double* x)
+static inline void subtract_square_if_removed(Compaction* c, const double* pr, uint64_t r,
+                                              double* x)
 {
     int32_t k;
     const double a = retest(c, pr, r, &k);
@@ -203,8 +204,7 @@ SearchState refine_fro(int32_t* cand, uint64_t ncand, double dropped_norm, const
                        double threshold, double* top)
 {
     Compaction c = {cand, threshold, 0, 0.0};
-    // From the square of the previous norm, not from an earlier exact sum: the search carries
-    // one number per kind between rounds.
+    // From the square of the previous norm: between rounds the Frobenius state is that norm.
     double x = dropped_norm * dropped_norm;
     uint64_t r = 0;
     for (; r + 4 <= ncand; r += 4) {
@@ -215,7 +215,8 @@ SearchState refine_fro(int32_t* cand, uint64_t ncand, double dropped_norm, const
     }
     for (; r < ncand; ++r) subtract_square_if_removed(&c, pr, r, &x);
     SearchState out = {};
-    out.dropped_norm = std::sqrt(x);  // no clamp: a total rounded below 0 gives NaN, ending the loop
+    // No clamp: a total rounded below 0 gives a NaN norm, which ends the loop.
+    out.dropped_norm = std::sqrt(x);
     out.ncand = c.w;
     *top = c.top;
     return out;
@@ -352,6 +353,8 @@ double dropped_row_sums(double* rowsum, const double* pr, const uint64_t* ir, ui
 
 // ---------------------------------------------------------------------------------------------
 // The driver
+
+static_assert(sizeof(SearchState) == 56, "SearchState is seven 8-byte fields");
 
 // Everything the driver carries from round to round besides the SearchState.
 struct SearchRun {

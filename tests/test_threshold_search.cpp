@@ -85,9 +85,9 @@ SearchResult search(const TestMatrix& m, NormKind kind, double tol, double ratio
 }
 
 // ---------------------------------------------------------------------------------------------
-// A slow model of the search: every stored entry carries its class, every round looks at all of
-// them, and nothing is decided without looking. Positions are visited in increasing order,
-// which is the order the real candidate list keeps, so the sums round alike.
+// A slow model of the search: every stored entry carries its class, and every refinement looks
+// at all of them in increasing position order, the order the real candidate list keeps, so the
+// sums round alike. Only long runs of idle rounds are taken at their stated outcome.
 
 enum Class { KEPT, CANDIDATE, BELOW };
 
@@ -203,7 +203,8 @@ Model model_search(const TestMatrix& m, NormKind kind, double tol, double ratio)
             ++out.rounds;
             out.ratio = s.norm / t;
             double next = tol / out.ratio;
-            const size_t live = static_cast<size_t>(std::upper_bound(mags.begin(), mags.end(), t) - mags.begin());
+            const auto live_end = std::upper_bound(mags.begin(), mags.end(), t);
+            const size_t live = static_cast<size_t>(live_end - mags.begin());
             const double top = live == 0 ? 0.0 : mags[live - 1];
             bool clamp = !(next > f);
             if (!clamp && ((!(top > next) && idle == 1000000) || !(next < t))) {
@@ -334,7 +335,8 @@ TEST(FirstPasses, SortEntriesAndListCandidatesInPositionOrder)
     std::vector<int64_t> cand_ptr(4, 0);
     std::vector<double> colsum(3, 0.0);
     std::fill(cand.begin(), cand.end(), 0);
-    const SearchState one = classify_one(cand.data(), cand_ptr.data(), colsum.data(), pr, jc, st, &top);
+    const SearchState one =
+        classify_one(cand.data(), cand_ptr.data(), colsum.data(), pr, jc, st, &top);
     EXPECT_EQ(colsum[0], 0.1 + 0.2);
     EXPECT_EQ(colsum[1], 0.15 + 0.25 + 0.125 + 0.0 + 0.05);
     EXPECT_EQ(one.dropped_norm, std::max(colsum[0], colsum[1]));
@@ -452,7 +454,8 @@ TEST(Recount, MeasuresTheDroppedEntriesAsTheNormKernelsDo)
     for (const Case& c : cases) {
         const TestMatrix m = column(c.pr);
         const TestMatrix d = dropped_part(m, c.threshold);
-        EXPECT_BITS(dropped_fro_norm(m.pr.data(), m.pr.size(), c.threshold), kernel_norm(d, NORM_FRO));
+        EXPECT_BITS(dropped_fro_norm(m.pr.data(), m.pr.size(), c.threshold),
+                    kernel_norm(d, NORM_FRO));
         std::vector<double> colsum(1, 99.0);
         EXPECT_BITS(dropped_col_sums(colsum.data(), m.pr.data(), m.jc.data(), 1, c.threshold),
                     kernel_norm(d, NORM_ONE));
@@ -531,6 +534,7 @@ TEST(SearchThreshold, SearchesThatWouldCrawlEnd)
     const TestMatrix m = column({1.0, 2.0});
     SearchResult r = search(m, NORM_FRO, 1.0, 0.3);
     EXPECT_BITS(r.threshold, std::nextafter(1.0, 0.0));
+    EXPECT_BITS(r.ratio, 0.6708203935354231);
     EXPECT_EQ(r.ncand, 0u);
     EXPECT_EQ(r.nbelow, 0u);
     EXPECT_EQ(r.end, END_WITHIN_TOL);
@@ -542,6 +546,8 @@ TEST(SearchThreshold, SearchesThatWouldCrawlEnd)
     // below the largest candidate, 2, then crawls as above.
     r = search(m, NORM_FRO, 1.0, 1e-310);
     EXPECT_BITS(r.threshold, std::nextafter(1.0, 0.0));
+    EXPECT_BITS(r.ratio, 0.5000000002220449);
+    EXPECT_EQ(r.rounds, 1000002u);
     EXPECT_EQ(r.scan_rounds, 2u);
     expect_same(r, model_search(m, NORM_FRO, 1.0, 1e-310));
 
@@ -572,18 +578,25 @@ TEST(SearchThreshold, DroppedPartKeepsTheBound)
         NormKind kind;
         double tol, ratio;
         double below;  // every dropped-looking entry is this size: none may stay dropped
+        double threshold, want_ratio;
     };
     const Case cases[] = {
-        {"five 0.6 under 1e8", column({1e8, 0.6, 0.6, 0.6, 0.6, 0.6}), NORM_FRO, 1.2, 1e-8, 0.6},
-        {"three 0.9 under 1e17", column({1e17, 0.9, 0.9, 0.9}), NORM_ONE, 2.0, 1e-17, 0.9},
-        {"three 0.9 under 1e17 in a row", row({1e17, 0.9, 0.9, 0.9}), NORM_INF, 2.0, 1e-17, 0.9},
+        {"five 0.6 under 1e8", column({1e8, 0.6, 0.6, 0.6, 0.6, 0.6}), NORM_FRO, 1.2, 1e-8, 0.6,
+         0.5898239999999997, 2.0345052083333344},
+        {"three 0.9 under 1e17", column({1e17, 0.9, 0.9, 0.9}), NORM_ONE, 2.0, 1e-17, 0.9,
+         0.8920540080160808, 2.2420167187500004},
+        {"three 0.9 under 1e17 in a row", row({1e17, 0.9, 0.9, 0.9}), NORM_INF, 2.0, 1e-17, 0.9,
+         0.8920540080160808, 2.2420167187500004},
         {"squares that underflow", column({9e-171, 9e-171, 9e-171, 9e-171, 9e-171}), NORM_FRO,
-         1e-170, 0.0, 9e-171},
+         1e-170, 0.0, 9e-171, 1e-170 / (9e-171 * std::sqrt(5.0) / 1e-170),
+         9e-171 * std::sqrt(5.0) / 1e-170},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const SearchResult r = search(c.m, c.kind, c.tol, c.ratio);
         EXPECT_EQ(r.end, END_WITHIN_TOL);
+        EXPECT_BITS(r.threshold, c.threshold);
+        EXPECT_BITS(r.ratio, c.want_ratio);
         EXPECT_LT(r.threshold, c.below);
         EXPECT_EQ(r.ncand + r.nbelow, 0u);
         EXPECT_GE(r.recounts, 1u);
