@@ -7,6 +7,8 @@ packages=(
   g++ cmake ninja-build binutils
   libgtest-dev
   octave liboctave-dev
+  make
+  g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
 )
 
 missing=()
