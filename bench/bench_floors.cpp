@@ -1,12 +1,50 @@
 #include "bench_floors.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
 __attribute__((noinline)) double floor_sum_of_squares(const double* pr, uint64_t nnz)
 {
     double total = 0.0;
+    uint64_t k = 0;
+    for (; k + 4 <= nnz; k += 4) {
+        __builtin_prefetch(pr + std::min(k + 512, nnz - 1));
+        total += pr[k] * pr[k];
+        total += pr[k + 1] * pr[k + 1];
+        total += pr[k + 2] * pr[k + 2];
+        total += pr[k + 3] * pr[k + 3];
+    }
+    for (; k < nnz; ++k) total += pr[k] * pr[k];
+    return total;
+}
+
+__attribute__((noinline)) double floor_sum_of_squares_plain(const double* pr, uint64_t nnz)
+{
+    double total = 0.0;
     for (uint64_t k = 0; k < nnz; ++k) total += pr[k] * pr[k];
+    return total;
+}
+
+__attribute__((noinline)) double floor_add_latency(const double* pr, uint64_t n, uint64_t nnz)
+{
+    double total = 0.0;
+    for (uint64_t done = 0; done < nnz; done += n)
+        for (uint64_t k = 0; k < n; ++k) total += pr[k] * pr[k];
+    return total;
+}
+
+__attribute__((noinline)) double floor_read_values(const double* pr, uint64_t nnz)
+{
+    double s[8] = {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0};
+    uint64_t k = 0;
+    for (; k + 8 <= nnz; k += 8) {
+        __builtin_prefetch(pr + std::min(k + 512, nnz - 1));
+        for (int i = 0; i < 8; ++i) s[i] += std::fabs(pr[k + static_cast<uint64_t>(i)]);
+    }
+    for (; k < nnz; ++k) s[0] += std::fabs(pr[k]);
+    double total = 0.0;
+    for (double x : s) total += x;
     return total;
 }
 

@@ -4,8 +4,21 @@
 
 #include <cstdint>
 
-// One running sum of squares in position order: bound by the latency of one addition per entry.
+// One running sum of squares in position order, the values asked for 512 entries ahead so that
+// memory does not hide the bound: the latency of one addition per entry.
 double floor_sum_of_squares(const double* pr, uint64_t nnz);
+
+// The same sum without prefetching: on a machine whose memory cannot feed one value per
+// addition, this is bound by memory instead.
+double floor_sum_of_squares_plain(const double* pr, uint64_t nnz);
+
+// The same sum over the first n values (few enough to stay in the first-level cache), repeated
+// until nnz squares have been added: the addition latency alone.
+double floor_add_latency(const double* pr, uint64_t n, uint64_t nnz);
+
+// Reading the values once with eight independent sums of magnitudes, prefetched: what any pass
+// over pr costs at the memory's pace (not a valid norm: its order of addition differs).
+double floor_read_values(const double* pr, uint64_t nnz);
 
 // One running sum of magnitudes per column, with the strict maximum over the columns.
 double floor_column_sums(const double* pr, const uint64_t* jc, uint64_t ncols);

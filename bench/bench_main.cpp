@@ -124,6 +124,14 @@ void register_floors(MatrixId m)
         });
         floor_runs()[std::string("sum_of_squares/") + matrix_name(m)].push_back(ns);
     });
+    add("floor/sum_of_squares_plain" + suffix, [m](benchmark::State& st) {
+        const CscView& v = bench_matrix(m).view;
+        run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(floor_sum_of_squares_plain(v.pr, v.nnz)); });
+    });
+    add("floor/read_values" + suffix, [m](benchmark::State& st) {
+        const CscView& v = bench_matrix(m).view;
+        run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(floor_read_values(v.pr, v.nnz)); });
+    });
     add("floor/column_sums" + suffix, [m](benchmark::State& st) {
         const CscView& v = bench_matrix(m).view;
         const double ns = run_timed(st, v.nnz, [&] {
@@ -209,6 +217,16 @@ void register_spgauge(MatrixId m)
             report_ratio(st, ns, floor_ns(floor_of(kind), m));
         });
     }
+}
+
+// The addition latency alone: 2048 values (16 KiB) summed over and over, 1e7 squares in all.
+void register_add_latency()
+{
+    add("floor/add_latency", [](benchmark::State& st) {
+        const CscView& v = bench_matrix(M2).view;
+        const uint64_t total = 10000000;
+        run_timed(st, total, [&] { benchmark::DoNotOptimize(floor_add_latency(v.pr, 2048, total)); });
+    });
 }
 
 // What standin::call adds per call (input fingerprints, output checks), on one matrix only.
@@ -362,6 +380,7 @@ void register_dropsmall(MatrixId m)
 int main(int argc, char** argv)
 {
     // Floors first: the later benchmarks of each matrix divide by their medians.
+    register_add_latency();
     for (MatrixId m : ALL_MATRICES) {
         register_floors(m);
         register_kernels(m);
