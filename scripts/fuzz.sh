@@ -28,7 +28,7 @@ for h in "${harnesses[@]}"; do
   set +e
   "$build/fuzz/$h" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$build/fuzz/$h-" "$work" "$root/fuzz/corpus/$h" 2>&1 |
-    grep -v -E '^#[0-9]+[[:space:]]+(NEW|REDUCE)'
+    grep -v -E '^#[0-9]+[[:space:]]+(NEW|REDUCE)|^"|^###### '
   status=${PIPESTATUS[0]}
   set -e
   [ "$status" -eq 0 ] || { echo "$h found a fault: see the input written above"; exit 1; }
