@@ -113,7 +113,8 @@ inline uint64_t any_row_count(ByteReader& in)
     if (how < 150) return how % 33;
     if (how < 210) return 1 + in.below(4096);
     if (how < 235) return 1 + in.below(uint64_t{1} << 22);
-    return uint64_t{1} << (23 + in.byte() % 40);  // beyond any scratch the host will give
+    // 2^23 rows and more: a row-sum array of HOST_MEMORY or more, refused beyond it.
+    return uint64_t{1} << (23 + in.byte() % 40);
 }
 
 inline uint64_t any_column_count(ByteReader& in)
