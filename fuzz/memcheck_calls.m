@@ -56,4 +56,9 @@ expect_error (@() dropsmall (sparse (true), 1, "fro", 0), "Input must be noncomp
 expect_error (@() dropsmall (sparse (1), 1, "Inf", 0), "Only for 1-norm, inf-norm and fro-norm.");
 expect_error (@() dropsmall (sparse (1), -1, "fro", 0), "Tolerance must be a nonnegative number.");
 expect_error (@() dropsmall (sparse (1), 1, "inf", {}), "Ratio must be a number.");
+## Row sums the host cannot give end the call from inside the kernel, and unwind out of it.
+tall = sparse (2^52, 1); tall(7) = 3;
+expect_error (@() spgauge (tall, "inf"), "failed to allocate");
+expect_error (@() dropsmall (tall, 1, "inf", 1), "failed to allocate");
+assert (spgauge (tall, "fro"), 3);
 disp ("memcheck calls done");
