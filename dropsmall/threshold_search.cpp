@@ -2,7 +2,9 @@
 
 #include "host_api.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstring>
 #include <cmath>
 #include <limits>
 
@@ -40,6 +42,12 @@ uint64_t largest_column_count(const uint64_t* jc, uint64_t ncols)
         if (jc[j + 1] - jc[j] > most) most = jc[j + 1] - jc[j];
     return most;
 }
+
+// The passes are bound by memory: reads are requested this many entries ahead of their use.
+static const uint64_t AHEAD = 512;
+
+static inline void prefetch_read(const void* p) { __builtin_prefetch(p, 0); }
+static inline void prefetch_write(const void* p) { __builtin_prefetch(p, 1); }
 
 // ---------------------------------------------------------------------------------------------
 // First passes
@@ -93,6 +101,7 @@ SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double t
     double s = 0.0;  // one running total in position order, each square rounded first
     uint64_t k = 0;
     for (; k + 4 <= nnz; k += 4) {
+        prefetch_read(pr + std::min(k + AHEAD, nnz - 1));
         add_square_if_dropped(&p, pr, k, &s);
         add_square_if_dropped(&p, pr, k + 1, &s);
         add_square_if_dropped(&p, pr, k + 2, &s);
@@ -116,6 +125,7 @@ SearchState classify_one(int32_t* cand, int64_t* cand_ptr, double* colsum, const
         const uint64_t end = jc[j + 1];
         uint64_t k = jc[j];
         for (; k + 4 <= end; k += 4) {
+            prefetch_read(pr + std::min(k + AHEAD, jc[state.ncols_field] - 1));
             add_if_dropped(&p, pr, k, &colsum[j]);
             add_if_dropped(&p, pr, k + 1, &colsum[j]);
             add_if_dropped(&p, pr, k + 2, &colsum[j]);
@@ -149,6 +159,9 @@ SearchState classify_inf(int32_t* cand, double* rowsum, const double* pr, const 
     state.dropped_norm = 0.0;
     // Storage order, so each row sums in order of increasing column.
     for (uint64_t k = 0; k < state.ncand; ++k) {
+        prefetch_read(pr + std::min(k + AHEAD, state.ncand - 1));
+        prefetch_read(ir + std::min(k + AHEAD, state.ncand - 1));
+        prefetch_write(&rowsum[ir[std::min(k + 64, state.ncand - 1)]]);
         const double a = sort_entry(&p, pr, k);
         if (a >= 0.0) rowsum[ir[k]] += a;
     }
@@ -171,18 +184,29 @@ struct Compaction {
     double top;  // largest magnitude written back so far
 };
 
-// Re-tests list entry r. One still at or below the threshold is written back and gives -1; one
-// above it leaves the dropped set and gives its magnitude (positive, as the threshold is).
+// a when keep, else +0.0, without a branch.
+static inline double mask_to(double a, bool keep)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    bits &= uint64_t{0} - static_cast<uint64_t>(keep);
+    std::memcpy(&a, &bits, sizeof bits);
+    return a;
+}
+
+// Re-tests list entry r at the new threshold. Removals fall at random, so there is no branch:
+// the candidate is written back at w always and w advances when it stays. Gives the removed
+// magnitude, or +0.0 when it stays; subtracting +0.0 leaves every sum's bits as they were.
 static inline double retest(Compaction* c, const double* pr, uint64_t r, int32_t* k)
 {
     *k = c->cand[r];
     const double a = magnitude(pr[*k]);
-    if (c->threshold >= a) {
-        c->cand[c->w++] = *k;
-        if (a > c->top) c->top = a;
-        return -1.0;
-    }
-    return a;
+    const bool stays = c->threshold >= a;
+    c->cand[c->w] = *k;
+    c->w += stays;
+    const double kept = mask_to(a, stays);
+    if (kept > c->top) c->top = kept;
+    return mask_to(a, !stays);
 }
 
 static inline void subtract_square_if_removed(Compaction* c, const double* pr, uint64_t r,
@@ -190,14 +214,14 @@ static inline void subtract_square_if_removed(Compaction* c, const double* pr, u
 {
     int32_t k;
     const double a = retest(c, pr, r, &k);
-    if (a >= 0.0) *x -= a * a;
+    *x -= a * a;
 }
 
 static inline void subtract_if_removed(Compaction* c, const double* pr, uint64_t r, double* sum)
 {
     int32_t k;
     const double a = retest(c, pr, r, &k);
-    if (a >= 0.0) *sum -= a;
+    *sum -= a;
 }
 
 SearchState refine_fro(int32_t* cand, uint64_t ncand, double dropped_norm, const double* pr,
@@ -208,6 +232,7 @@ SearchState refine_fro(int32_t* cand, uint64_t ncand, double dropped_norm, const
     double x = dropped_norm * dropped_norm;
     uint64_t r = 0;
     for (; r + 4 <= ncand; r += 4) {
+        prefetch_read(pr + cand[std::min(r + 64, ncand - 1)]);
         subtract_square_if_removed(&c, pr, r, &x);
         subtract_square_if_removed(&c, pr, r + 1, &x);
         subtract_square_if_removed(&c, pr, r + 2, &x);
@@ -232,6 +257,7 @@ SearchState refine_one(int32_t* cand, double* colsum, int64_t* cand_ptr, const d
         // cand_ptr[j + 1] still holds where column j's candidates ended before this pass.
         const uint64_t end = static_cast<uint64_t>(cand_ptr[j + 1]);
         for (; r + 4 <= end; r += 4) {
+            prefetch_read(pr + cand[std::min(r + 64, end - 1)]);
             subtract_if_removed(&c, pr, r, &colsum[j]);
             subtract_if_removed(&c, pr, r + 1, &colsum[j]);
             subtract_if_removed(&c, pr, r + 2, &colsum[j]);
@@ -253,9 +279,13 @@ SearchState refine_inf(int32_t* cand, double* rowsum, const double* pr, const ui
 {
     Compaction c = {cand, state.threshold, 0, 0.0};
     for (uint64_t r = 0; r < state.ncand; ++r) {
+        const int32_t far = cand[std::min(r + 64, state.ncand - 1)];
+        prefetch_read(pr + far);
+        prefetch_read(ir + far);
+        prefetch_write(&rowsum[ir[cand[std::min(r + 16, state.ncand - 1)]]]);
         int32_t k;
         const double a = retest(&c, pr, r, &k);
-        if (a >= 0.0) rowsum[ir[k]] -= a;
+        rowsum[ir[k]] -= a;
     }
     state.dropped_norm = largest_of(rowsum, state.nrows_field);
     state.ncand = c.w;
