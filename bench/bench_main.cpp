@@ -16,6 +16,7 @@
 
 #include "norm_kernels.h"
 #ifdef HAVE_SEARCH
+#include "assemble_filtered.h"
 #include "threshold_search.h"
 #endif
 
@@ -28,11 +29,6 @@
 #include <string>
 #include <vector>
 
-#ifdef HAVE_SEARCH
-// The filtered copy of assemble_filtered.cpp, measured here on its own.
-uint64_t copy_filtered(const CscView& a, double threshold, uint64_t capacity, double* pr_out,
-                       uint64_t* ir_out, uint64_t* jc_out);
-#endif
 
 namespace {
 

@@ -78,8 +78,6 @@ static uint64_t copy_kept_entries(const CscView& a, uint64_t j, double threshold
     return w;
 }
 
-// One pass over A in storage order, writing straight into B's arrays (room for capacity
-// entries, at least as many as are kept) and setting jc_out[1 .. ncols]. Returns the kept count.
 uint64_t copy_filtered(const CscView& a, double threshold, uint64_t capacity, double* pr_out,
                        uint64_t* ir_out, uint64_t* jc_out)
 {
