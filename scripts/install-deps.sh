@@ -9,6 +9,8 @@ packages=(
   octave liboctave-dev
   make
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  clang libclang-rt-14-dev valgrind
+  libbenchmark-dev python3-matplotlib
 )
 
 missing=()
