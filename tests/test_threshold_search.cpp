@@ -309,6 +309,24 @@ TEST(Floors, FollowTheKindsShapeBound)
     EXPECT_EQ(largest_column_count(jc, 0), 0u);
 }
 
+// Among subnormals a quotient may round up by a large part of itself; the floor must still keep
+// that many entries at the floor within tol, and stay the largest such value.
+TEST(Floors, SubnormalQuotientsNeverExceedTheBound)
+{
+    const double s = std::numeric_limits<double>::denorm_min();
+    EXPECT_EQ(floor_one(5 * s, 6), 0.0);
+    EXPECT_EQ(floor_inf(7 * s, 2), 3 * s);
+    for (double tol : {5 * s, 7 * s, 1000 * s, 1e-310, 2.2e-308}) {
+        for (uint64_t n : {2u, 3u, 6u, 7u, 1000u}) {
+            const double one = floor_one(tol, n), fro = floor_fro(tol, n);
+            const double per_fro = std::sqrt(static_cast<double>(n));
+            EXPECT_LE(one * static_cast<double>(n), tol) << tol << " / " << n;
+            EXPECT_GT(std::nextafter(one, 1.0) * static_cast<double>(n), tol) << tol << " / " << n;
+            EXPECT_LE(fro * per_fro, tol) << tol << " / sqrt " << n;
+        }
+    }
+}
+
 TEST(FirstPasses, SortEntriesAndListCandidatesInPositionOrder)
 {
     // threshold 0.25, floor 0.125: candidates at 3, 5, 7, 8; below the floor at 0, 9, 10.
