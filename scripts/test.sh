@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test twice: a normal build (unit tests, the extensions as
-# shipped, the Octave integration tests) and a build under AddressSanitizer and
+# Builds everything and runs every test: a normal build (unit tests, the extensions as shipped,
+# the Octave integration tests, packaging and interface checks, the memory check under Octave),
+# each fuzz harness for a minute, and a build under AddressSanitizer and
 # UndefinedBehaviorSanitizer (unit tests and the stand-in-host extensions).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,6 +16,8 @@ run_suite() {
 
 echo "== normal build"
 run_suite "$root/build" -DCMAKE_BUILD_TYPE=Release
+echo "== fuzz harnesses, one minute each"
+"$root/scripts/fuzz.sh" 60
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=ON -DWITH_OCTAVE=OFF
