@@ -34,7 +34,7 @@ double dropped_sum(const standin::SparseContents& a, const standin::SparseConten
 // Six entries of the smallest subnormal and tol five of them: the 1-norm floor tol / 6 rounds up
 // to one whole subnormal, so every entry is dropped and the dropped part's norm is 6 steps, above
 // tol. The same happens for the infinity norm and, by a smaller margin, the Frobenius norm.
-TEST(FuzzFindings, DISABLED_SubnormalToleranceBoundHoldsAtTheFloor)
+TEST(FuzzFindings, SubnormalToleranceBoundHoldsAtTheFloor)
 {
     const standin::MexFunction fn = standin::load_mex(DROPSMALL_MODULE);
     const std::vector<double> values(6, SMALLEST);
