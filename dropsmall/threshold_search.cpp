@@ -62,6 +62,16 @@ static const uint64_t AHEAD = 512;
 static inline void prefetch_read(const void* p) { __builtin_prefetch(p, 0); }
 static inline void prefetch_write(const void* p) { __builtin_prefetch(p, 1); }
 
+// a when keep, else +0.0, without a branch.
+static inline double mask_to(double a, bool keep)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    bits &= uint64_t{0} - static_cast<uint64_t>(keep);
+    std::memcpy(&a, &bits, sizeof bits);
+    return a;
+}
+
 // ---------------------------------------------------------------------------------------------
 // First passes
 
@@ -95,16 +105,73 @@ static inline double sort_entry(FirstPass* p, const double* pr, uint64_t k)
     return -1.0;
 }
 
-static inline void add_square_if_dropped(FirstPass* p, const double* pr, uint64_t k, double* s)
+// The same sort without a branch on the entry's class, for passes where the classes mix at
+// random and a branch would be mispredicted: the position is written at the list's end always and
+// the end advances only for a candidate (it never passes k). A kept entry gives +0.0, which
+// leaves every sum's bits as they were.
+static inline double sort_entry_unbranched(FirstPass* p, const double* pr, uint64_t k)
 {
-    const double a = sort_entry(p, pr, k);
-    if (a >= 0.0) *s += a * a;
+    const double a = magnitude(pr[k]);
+    const bool is_cand = (p->threshold >= a) & (a >= p->floor);
+    const bool is_below = p->floor > a;
+    p->cand[p->ncand] = static_cast<int32_t>(k);
+    p->ncand += is_cand;
+    p->nbelow += is_below;
+    p->nkept += !(is_cand | is_below);
+    const double cand_a = mask_to(a, is_cand);
+    if (cand_a > p->top) p->top = cand_a;
+    return mask_to(a, is_cand | is_below);
 }
 
+template <bool UNBRANCHED>
+static inline void add_square_if_dropped(FirstPass* p, const double* pr, uint64_t k, double* s)
+{
+    if (UNBRANCHED) {
+        const double a = sort_entry_unbranched(p, pr, k);
+        *s += a * a;
+    } else {
+        const double a = sort_entry(p, pr, k);
+        if (a >= 0.0) *s += a * a;
+    }
+}
+
+template <bool UNBRANCHED>
 static inline void add_if_dropped(FirstPass* p, const double* pr, uint64_t k, double* sum)
 {
-    const double a = sort_entry(p, pr, k);
-    if (a >= 0.0) *sum += a;
+    if (UNBRANCHED) {
+        *sum += sort_entry_unbranched(p, pr, k);
+    } else {
+        const double a = sort_entry(p, pr, k);
+        if (a >= 0.0) *sum += a;
+    }
+}
+
+// Whether the first entries (up to 1024) mix dropped and kept ones so that neither is rare:
+// then the class of an entry is hard to predict and the unbranched sort is the faster one.
+// Both sorts give the same bits; this only chooses the loop.
+static bool classes_mix(const double* pr, uint64_t nnz, double threshold, double floor)
+{
+    const uint64_t n = std::min<uint64_t>(nnz, 1024);
+    uint64_t dropped = 0;
+    for (uint64_t k = 0; k < n; ++k) {
+        const double a = magnitude(pr[k]);
+        dropped += (threshold >= a) | (floor > a);
+    }
+    return dropped > n / 16 && n - dropped > n / 16;
+}
+
+template <bool UNBRANCHED>
+static void sort_and_sum_squares(FirstPass* p, const double* pr, uint64_t nnz, double* s)
+{
+    uint64_t k = 0;
+    for (; k + 4 <= nnz; k += 4) {
+        prefetch_read(pr + std::min(k + AHEAD, nnz - 1));
+        add_square_if_dropped<UNBRANCHED>(p, pr, k, s);
+        add_square_if_dropped<UNBRANCHED>(p, pr, k + 1, s);
+        add_square_if_dropped<UNBRANCHED>(p, pr, k + 2, s);
+        add_square_if_dropped<UNBRANCHED>(p, pr, k + 3, s);
+    }
+    for (; k < nnz; ++k) add_square_if_dropped<UNBRANCHED>(p, pr, k, s);
 }
 
 SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double threshold,
@@ -112,15 +179,10 @@ SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double t
 {
     FirstPass p = {cand, threshold, floor, 0, 0, 0, 0.0};
     double s = 0.0;  // one running total in position order, each square rounded first
-    uint64_t k = 0;
-    for (; k + 4 <= nnz; k += 4) {
-        prefetch_read(pr + std::min(k + AHEAD, nnz - 1));
-        add_square_if_dropped(&p, pr, k, &s);
-        add_square_if_dropped(&p, pr, k + 1, &s);
-        add_square_if_dropped(&p, pr, k + 2, &s);
-        add_square_if_dropped(&p, pr, k + 3, &s);
-    }
-    for (; k < nnz; ++k) add_square_if_dropped(&p, pr, k, &s);
+    if (classes_mix(pr, nnz, threshold, floor))
+        sort_and_sum_squares<true>(&p, pr, nnz, &s);
+    else
+        sort_and_sum_squares<false>(&p, pr, nnz, &s);
     SearchState out = {};
     out.dropped_norm = std::sqrt(s);
     out.ncand = p.ncand;
@@ -129,27 +191,38 @@ SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double t
     return out;
 }
 
+template <bool UNBRANCHED>
+static double sort_and_sum_columns(FirstPass* p, int64_t* cand_ptr, double* colsum,
+                                   const double* pr, const uint64_t* jc, uint64_t ncols)
+{
+    double best = 0.0;
+    for (uint64_t j = 0; j < ncols; ++j) {
+        const uint64_t end = jc[j + 1];
+        uint64_t k = jc[j];
+        for (; k + 4 <= end; k += 4) {
+            prefetch_read(pr + std::min(k + AHEAD, jc[ncols] - 1));
+            add_if_dropped<UNBRANCHED>(p, pr, k, &colsum[j]);
+            add_if_dropped<UNBRANCHED>(p, pr, k + 1, &colsum[j]);
+            add_if_dropped<UNBRANCHED>(p, pr, k + 2, &colsum[j]);
+            add_if_dropped<UNBRANCHED>(p, pr, k + 3, &colsum[j]);
+        }
+        for (; k < end; ++k) add_if_dropped<UNBRANCHED>(p, pr, k, &colsum[j]);
+        if (colsum[j] > best) best = colsum[j];  // strict and ordered: a NaN sum never wins
+        // The candidates of columns 0 .. j, so column j's start where column j - 1's end.
+        cand_ptr[j + 1] = static_cast<int64_t>(jc[j + 1] - p->nbelow - p->nkept);
+    }
+    return best;
+}
+
 SearchState classify_one(int32_t* cand, int64_t* cand_ptr, double* colsum, const double* pr,
                          const uint64_t* jc, SearchState state, double* top)
 {
     FirstPass p = {cand, state.threshold, state.floor, 0, 0, 0, 0.0};
-    double best = 0.0;
-    for (uint64_t j = 0; j < state.ncols_field; ++j) {
-        const uint64_t end = jc[j + 1];
-        uint64_t k = jc[j];
-        for (; k + 4 <= end; k += 4) {
-            prefetch_read(pr + std::min(k + AHEAD, jc[state.ncols_field] - 1));
-            add_if_dropped(&p, pr, k, &colsum[j]);
-            add_if_dropped(&p, pr, k + 1, &colsum[j]);
-            add_if_dropped(&p, pr, k + 2, &colsum[j]);
-            add_if_dropped(&p, pr, k + 3, &colsum[j]);
-        }
-        for (; k < end; ++k) add_if_dropped(&p, pr, k, &colsum[j]);
-        if (colsum[j] > best) best = colsum[j];  // strict and ordered: a NaN sum never wins
-        // The candidates of columns 0 .. j, so column j's start where column j - 1's end.
-        cand_ptr[j + 1] = static_cast<int64_t>(jc[j + 1] - p.nbelow - p.nkept);
-    }
-    state.dropped_norm = best;
+    const uint64_t ncols = state.ncols_field;
+    if (ncols > 0 && classes_mix(pr, jc[ncols], state.threshold, state.floor))
+        state.dropped_norm = sort_and_sum_columns<true>(&p, cand_ptr, colsum, pr, jc, ncols);
+    else
+        state.dropped_norm = sort_and_sum_columns<false>(&p, cand_ptr, colsum, pr, jc, ncols);
     state.ncand = p.ncand;
     state.nbelow = p.nbelow;
     *top = p.top;
@@ -197,15 +270,6 @@ struct Compaction {
     double top;  // largest magnitude written back so far
 };
 
-// a when keep, else +0.0, without a branch.
-static inline double mask_to(double a, bool keep)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &a, sizeof bits);
-    bits &= uint64_t{0} - static_cast<uint64_t>(keep);
-    std::memcpy(&a, &bits, sizeof bits);
-    return a;
-}
 
 // Re-tests list entry r at the new threshold. Removals fall at random, so there is no branch:
 // the candidate is written back at w always and w advances when it stays. Gives the removed
