@@ -15,10 +15,8 @@
 #include "bench_matrices.h"
 
 #include "norm_kernels.h"
-#ifdef HAVE_SEARCH
 #include "assemble_filtered.h"
 #include "threshold_search.h"
-#endif
 
 #include <benchmark/benchmark.h>
 
@@ -236,7 +234,6 @@ void register_standin_call()
     });
 }
 
-#ifdef HAVE_SEARCH
 // ---------------------------------------------------------------------------------------------
 // dropsmall, taken apart
 
@@ -369,7 +366,6 @@ void register_dropsmall(MatrixId m)
         for (double tol_factor : {1e-3, 1e-1})
             for (bool warm : {false, true}) register_dropsmall_case({m, kind, tol_factor, warm});
 }
-#endif
 
 }  // namespace
 
@@ -381,9 +377,7 @@ int main(int argc, char** argv)
         register_floors(m);
         register_kernels(m);
         register_spgauge(m);
-#ifdef HAVE_SEARCH
         register_dropsmall(m);
-#endif
     }
     register_standin_call();
     benchmark::Initialize(&argc, argv);
