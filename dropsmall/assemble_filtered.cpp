@@ -1,21 +1,12 @@
 #include "assemble_filtered.h"
 
+#include "prefetch.h"
+
 #include <algorithm>
 
 // How far ahead, in stored entries, the copy asks for the values and row indices it will read:
 // hardware prefetching alone leaves it waiting on memory.
 static const uint64_t ENTRIES_AHEAD = 512;
-
-// A hint that p will be read soon; it changes nothing, and compiles to nothing where the
-// compiler offers no prefetch.
-static inline void prefetch_for_read(const void* p)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(p, 0);
-#else
-    (void)p;
-#endif
-}
 
 // Entry k is written at position w whether it is kept or not, and w moves on only when it is
 // kept: a dropped entry's slot is taken by the next kept one. Without a branch on the value,

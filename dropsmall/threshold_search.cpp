@@ -1,6 +1,7 @@
 #include "threshold_search.h"
 
 #include "host_api.h"
+#include "prefetch.h"
 
 #include <algorithm>
 #include <cassert>
@@ -58,9 +59,6 @@ uint64_t largest_column_count(const uint64_t* jc, uint64_t ncols)
 
 // The passes are bound by memory: reads are requested this many entries ahead of their use.
 static const uint64_t AHEAD = 512;
-
-static inline void prefetch_read(const void* p) { __builtin_prefetch(p, 0); }
-static inline void prefetch_write(const void* p) { __builtin_prefetch(p, 1); }
 
 // a when keep, else +0.0, without a branch.
 static inline double mask_to(double a, bool keep)
@@ -165,7 +163,7 @@ static void sort_and_sum_squares(FirstPass* p, const double* pr, uint64_t nnz, d
 {
     uint64_t k = 0;
     for (; k + 4 <= nnz; k += 4) {
-        prefetch_read(pr + std::min(k + AHEAD, nnz - 1));
+        prefetch_for_read(pr + std::min(k + AHEAD, nnz - 1));
         add_square_if_dropped<UNBRANCHED>(p, pr, k, s);
         add_square_if_dropped<UNBRANCHED>(p, pr, k + 1, s);
         add_square_if_dropped<UNBRANCHED>(p, pr, k + 2, s);
@@ -200,7 +198,7 @@ static double sort_and_sum_columns(FirstPass* p, int64_t* cand_ptr, double* cols
         const uint64_t end = jc[j + 1];
         uint64_t k = jc[j];
         for (; k + 4 <= end; k += 4) {
-            prefetch_read(pr + std::min(k + AHEAD, jc[ncols] - 1));
+            prefetch_for_read(pr + std::min(k + AHEAD, jc[ncols] - 1));
             add_if_dropped<UNBRANCHED>(p, pr, k, &colsum[j]);
             add_if_dropped<UNBRANCHED>(p, pr, k + 1, &colsum[j]);
             add_if_dropped<UNBRANCHED>(p, pr, k + 2, &colsum[j]);
@@ -245,9 +243,9 @@ SearchState classify_inf(int32_t* cand, double* rowsum, const double* pr, const 
     state.dropped_norm = 0.0;
     // Storage order, so each row sums in order of increasing column.
     for (uint64_t k = 0; k < state.ncand; ++k) {
-        prefetch_read(pr + std::min(k + AHEAD, state.ncand - 1));
-        prefetch_read(ir + std::min(k + AHEAD, state.ncand - 1));
-        prefetch_write(&rowsum[ir[std::min(k + 64, state.ncand - 1)]]);
+        prefetch_for_read(pr + std::min(k + AHEAD, state.ncand - 1));
+        prefetch_for_read(ir + std::min(k + AHEAD, state.ncand - 1));
+        prefetch_for_update(&rowsum[ir[std::min(k + 64, state.ncand - 1)]]);
         const double a = sort_entry(&p, pr, k);
         if (a >= 0.0) rowsum[ir[k]] += a;
     }
@@ -309,7 +307,7 @@ SearchState refine_fro(int32_t* cand, uint64_t ncand, double dropped_norm, const
     double x = dropped_norm * dropped_norm;
     uint64_t r = 0;
     for (; r + 4 <= ncand; r += 4) {
-        prefetch_read(pr + cand[std::min(r + 64, ncand - 1)]);
+        prefetch_for_read(pr + cand[std::min(r + 64, ncand - 1)]);
         subtract_square_if_removed(&c, pr, r, &x);
         subtract_square_if_removed(&c, pr, r + 1, &x);
         subtract_square_if_removed(&c, pr, r + 2, &x);
@@ -334,7 +332,7 @@ SearchState refine_one(int32_t* cand, double* colsum, int64_t* cand_ptr, const d
         // cand_ptr[j + 1] still holds where column j's candidates ended before this pass.
         const uint64_t end = static_cast<uint64_t>(cand_ptr[j + 1]);
         for (; r + 4 <= end; r += 4) {
-            prefetch_read(pr + cand[std::min(r + 64, end - 1)]);
+            prefetch_for_read(pr + cand[std::min(r + 64, end - 1)]);
             subtract_if_removed(&c, pr, r, &colsum[j]);
             subtract_if_removed(&c, pr, r + 1, &colsum[j]);
             subtract_if_removed(&c, pr, r + 2, &colsum[j]);
@@ -357,9 +355,9 @@ SearchState refine_inf(int32_t* cand, double* rowsum, const double* pr, const ui
     Compaction c = {cand, state.threshold, 0, 0.0};
     for (uint64_t r = 0; r < state.ncand; ++r) {
         const int32_t far = cand[std::min(r + 64, state.ncand - 1)];
-        prefetch_read(pr + far);
-        prefetch_read(ir + far);
-        prefetch_write(&rowsum[ir[cand[std::min(r + 16, state.ncand - 1)]]]);
+        prefetch_for_read(pr + far);
+        prefetch_for_read(ir + far);
+        prefetch_for_update(&rowsum[ir[cand[std::min(r + 16, state.ncand - 1)]]]);
         int32_t k;
         const double a = retest(&c, pr, r, &k);
         rowsum[ir[k]] -= a;

@@ -2,6 +2,7 @@
 
 #include "csc_view.h"
 #include "host_api.h"
+#include "prefetch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,27 +18,6 @@ static const double SMALLEST_TRUSTED_TOTAL = 0x1p-969;
 static const uint64_t VALUES_AHEAD = 512;
 static const uint64_t COLUMNS_AHEAD = 256;
 static const uint64_t ROWS_AHEAD = 64;
-
-// A hint that p will be read soon; it changes no result, and compiles to nothing where the
-// compiler offers no prefetch.
-static inline void prefetch_for_read(const void* p)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(p, 0);
-#else
-    (void)p;
-#endif
-}
-
-// A hint that p will be read and written soon.
-static inline void prefetch_for_update(const void* p)
-{
-#if defined(__GNUC__)
-    __builtin_prefetch(p, 1);
-#else
-    (void)p;
-#endif
-}
 
 // One running total of pr[k] * pr[k]; unrolled by four, the additions still in position order.
 static double sum_of_squares(const double* pr, uint64_t nnz)
