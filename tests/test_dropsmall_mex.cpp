@@ -34,14 +34,10 @@ bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }
 
-Array column(const std::vector<double>& values)
-{
-    std::vector<uint64_t> ir;
-    for (uint64_t i = 0; i < values.size(); ++i) ir.push_back(i);
-    return standin::sparse(values.size(), 1, {0, values.size()}, ir, values);
-}
-
 Array as_array(const TestMatrix& m) { return standin::sparse(m.nrows, m.ncols, m.jc, m.ir, m.pr); }
+
+// A one-column sparse matrix holding values.
+Array column_array(const std::vector<double>& values) { return as_array(column(values)); }
 
 Array kind_array(NormKind kind)
 {
@@ -118,13 +114,13 @@ void expect_column(const Filtered& f, const std::vector<uint64_t>& ir, const std
 
 TEST(DropsmallMex, WorkedExamples)
 {
-    Array ones = column({1, 1, 1, 1});
+    Array ones = column_array({1, 1, 1, 1});
     expect_column(run(ones.get(), 1.0, NORM_FRO, 1.0), {0, 1, 2, 3}, {1, 1, 1, 1}, 2.0);
 
-    Array mixed = column({0.1, 0.3, 0.2, 5.0});
+    Array mixed = column_array({0.1, 0.3, 0.2, 5.0});
     expect_column(run(mixed.get(), 0.25, NORM_FRO, 1.0), {1, 3}, {0.3, 5.0}, 1.0);
 
-    Array three = column({0.3, 0.4, 5.0});
+    Array three = column_array({0.3, 0.4, 5.0});
     expect_column(run(three.get(), 0.5, NORM_ONE, 1.0), {1, 2}, {0.4, 5.0}, 1.4);
 
     Array across = standin::sparse(1, 3, {0, 1, 2, 3}, {0, 0, 0}, {0.3, 0.4, 5.0});
@@ -134,15 +130,15 @@ TEST(DropsmallMex, WorkedExamples)
     EXPECT_EQ(f.ratio, 1.4);
 
     // A zero ratio reads as 1; a NaN ratio starts at the floor (1/sqrt(2)) and comes back.
-    Array pair = column({1e-9, -1.0});
+    Array pair = column_array({1e-9, -1.0});
     expect_column(run(pair.get(), 1.0, NORM_FRO, 0.0), {}, {}, 1.0);
     expect_column(run(pair.get(), 1.0, NORM_FRO, NAN), {1}, {-1.0}, NAN);
     // tol 0 drops exact zeros only; tol NaN drops nothing.
-    Array zeros = column({0.0, -0.0, 2.0, -3e-300});
+    Array zeros = column_array({0.0, -0.0, 2.0, -3e-300});
     expect_column(run(zeros.get(), 0.0, NORM_FRO, 0.0), {2, 3}, {2.0, -3e-300}, 1.0);
     expect_column(run(zeros.get(), NAN, NORM_ONE, 0.0), {0, 1, 2, 3}, {0.0, -0.0, 2.0, -3e-300}, 1.0);
     // NaN entries are always kept, infinite ones unless the threshold is infinite.
-    Array specials = column({NAN, INF, -INF, 1.0});
+    Array specials = column_array({NAN, INF, -INF, 1.0});
     expect_column(run(specials.get(), 2.0, NORM_ONE, 0.0), {0, 1, 2}, {NAN, INF, -INF}, 1.0);
 }
 
@@ -160,7 +156,7 @@ TEST(DropsmallMex, EmptyResultKeepsShapeAndCapacityOne)
 
 TEST(DropsmallMex, OneOutputWritesOneSlot)
 {
-    Array a = column({0.1, 3.0});
+    Array a = column_array({0.1, 3.0});
     Array tol = standin::scalar(0.5), kind = standin::text("fro"), ratio = standin::scalar(0.0);
     for (int nlhs : {0, 1}) {
         const standin::Outcome out = standin::call(dropsmall(), nlhs, {a.get(), tol.get(), kind.get(), ratio.get()});
@@ -173,7 +169,7 @@ TEST(DropsmallMex, OneOutputWritesOneSlot)
 
 TEST(DropsmallMex, MessagesComeInTheirOrder)
 {
-    Array good = column({1.0, 2.0});
+    Array good = column_array({1.0, 2.0});
     Array full = standin::full(mxDOUBLE_CLASS, {2, 1}, {1, 2});
     Array complex = standin::sparse_of_class(mxDOUBLE_CLASS, true, 1, 1, {0, 1}, {0}, {1.0});
     Array logical = standin::sparse_of_class(mxLOGICAL_CLASS, false, 1, 1, {0, 1}, {0}, {1.0});
@@ -223,7 +219,7 @@ TEST(DropsmallMex, MessagesComeInTheirOrder)
 
 TEST(DropsmallMex, TooManyStoredEntriesIsRefusedBeforeAllocating)
 {
-    Array a = column({1.0, 2.0});
+    Array a = column_array({1.0, 2.0});
     standin::overstate_stored_entries(a.get(), uint64_t{1} << 31);
     Array one = standin::scalar(1.0);
     const standin::Outcome out = standin::call(dropsmall(), 2, {a.get(), one.get(), one.get(), one.get()});
@@ -234,7 +230,7 @@ TEST(DropsmallMex, TooManyStoredEntriesIsRefusedBeforeAllocating)
 
 TEST(DropsmallMex, TolAndRatioOfOtherClassesAreReadByValue)
 {
-    Array a = column({0.1, 0.3, 0.2, 5.0});
+    Array a = column_array({0.1, 0.3, 0.2, 5.0});
     Array tol = standin::full(mxSINGLE_CLASS, {1, 2}, {0.25, 7}), kind = standin::text("fro");
     Array ratio = standin::full(mxUINT8_CLASS, {1, 1}, {0});
     const standin::Outcome out = standin::call(dropsmall(), 2, {a.get(), tol.get(), kind.get(), ratio.get()});

@@ -63,30 +63,6 @@ double fro(const TestMatrix& m) { return frobenius_norm(m.pr.data(), m.pr.size()
 double one(const TestMatrix& m) { return one_norm(m.pr.data(), m.jc.data(), m.ncols); }
 double inf(const TestMatrix& m) { return inf_norm(m.pr.data(), m.ir.data(), m.pr.size(), m.nrows); }
 
-TestMatrix column(const std::vector<double>& values)
-{
-    TestMatrix m;
-    m.nrows = values.size();
-    m.ncols = 1;
-    for (uint64_t i = 0; i < values.size(); ++i) m.ir.push_back(i);
-    m.pr = values;
-    m.jc = {0, values.size()};
-    return m;
-}
-
-TestMatrix row(const std::vector<double>& values)
-{
-    TestMatrix m;
-    m.nrows = 1;
-    m.ncols = values.size();
-    for (uint64_t j = 0; j < values.size(); ++j) {
-        m.ir.push_back(0);
-        m.jc.push_back(j + 1);
-    }
-    m.pr = values;
-    return m;
-}
-
 }  // namespace
 
 TEST(NormKernels, EmptyMatricesGivePositiveZero)

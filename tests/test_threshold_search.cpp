@@ -30,30 +30,6 @@ uint64_t bits_of(double x)
 #define EXPECT_BITS(actual, expected) \
     EXPECT_EQ(bits_of(actual), bits_of(expected)) << (actual) << " vs " << (expected)
 
-TestMatrix column(const std::vector<double>& values)
-{
-    TestMatrix m;
-    m.nrows = values.size();
-    m.ncols = 1;
-    for (uint64_t i = 0; i < values.size(); ++i) m.ir.push_back(i);
-    m.pr = values;
-    m.jc.push_back(values.size());
-    return m;
-}
-
-TestMatrix row(const std::vector<double>& values)
-{
-    TestMatrix m;
-    m.nrows = 1;
-    m.ncols = values.size();
-    for (uint64_t j = 0; j < values.size(); ++j) {
-        m.ir.push_back(0);
-        m.jc.push_back(j + 1);
-    }
-    m.pr = values;
-    return m;
-}
-
 TestMatrix filled(uint64_t nrows, uint64_t ncols, double value)
 {
     TestMatrix m;

@@ -13,6 +13,32 @@ struct TestMatrix {
     std::vector<double> pr;
 };
 
+// One column holding values, rows 0 .. n-1.
+inline TestMatrix column(const std::vector<double>& values)
+{
+    TestMatrix m;
+    m.nrows = values.size();
+    m.ncols = 1;
+    for (uint64_t i = 0; i < values.size(); ++i) m.ir.push_back(i);
+    m.pr = values;
+    m.jc = {0, values.size()};
+    return m;
+}
+
+// One row holding values, one per column.
+inline TestMatrix row(const std::vector<double>& values)
+{
+    TestMatrix m;
+    m.nrows = 1;
+    m.ncols = values.size();
+    for (uint64_t j = 0; j < values.size(); ++j) {
+        m.ir.push_back(0);
+        m.jc.push_back(j + 1);
+    }
+    m.pr = values;
+    return m;
+}
+
 // Which values a random matrix may hold besides ordinary ones.
 struct ValueMix {
     bool specials = true;  // 0, -0, NaN, +-Inf
