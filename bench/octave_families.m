@@ -58,7 +58,7 @@ function slow = slow_before_rework (family, inf_kind, n)
     case "idle"
       slow = n > 2000;
     case "quadratic"
-      slow = n > 150000;
+      slow = n > 50000;
     case "rowcount"
       slow = inf_kind && n > 200000;
     otherwise

@@ -57,13 +57,13 @@ std::vector<uint64_t> bench_sizes()
 }
 
 // Measured with the search as it was before its rework (2 shared cores): the idle family takes
-// about 13 ms per stored entry (1e4: over 2 minutes), the quadratic one about 1.5e-9 s times n
-// squared (1e5: 15 s, 1e6: 25 minutes), and every infinity-norm pass over the row-count family
-// reads 8 bytes per row, 1000 rows per entry (1e6: 8 GB of row sums).
+// about 8 ms per stored entry (1e4: 80 s), the quadratic one 0.15 s at 1e4 and 2.4 s at 3e4
+// (1e5: about 30 s, 1e6: about an hour), and every infinity-norm pass over the row-count family reads 8
+// bytes per row, 1000 rows per entry (1e6: 8 GB of row sums, read six times).
 bool slow_before_rework(SearchFamily family, NormKind kind, uint64_t n)
 {
     if (family == FAMILY_IDLE) return n > 2000;
-    if (family == FAMILY_QUADRATIC) return n > 150000;
+    if (family == FAMILY_QUADRATIC) return n > 50000;
     if (family == FAMILY_ROW_COUNT && kind == NORM_INF) return n > 200000;
     return false;
 }

@@ -53,8 +53,9 @@ std::vector<double> quadratic_thresholds(double tol, double sum, double ratio, u
 // group r sits in row (or column) r * spread * ROW_COUNT_GROUP, with spread ROW_COUNT_ROW_SPREAD
 // rows or ROW_COUNT_COL_SPREAD columns per stored entry, all others empty. Entry e (0-based, in
 // group e / GROUP) has the magnitude (1 + h % 16 / 16) * 2^-(h / 16 % 20) with h the hash
-// e * 2654435761 mod 2^32, negative when bit 9 of h is set. Cold start at tol = ROW_COUNT_TOL, which
-// takes six rounds, five of them scanning, at every size. Both kinds sum the same groups in the same order, so their searches take the same rounds.
+// e * 2654435761 mod 2^32, negative when bit 9 of h is set. Cold start at tol = ROW_COUNT_TOL:
+// six rounds, five of them scanning, from 1e4 entries up (seven at 1e3). Both kinds sum the
+// same groups in the same order, so their searches take the same rounds.
 FamilyCall row_count_family(uint64_t n, NormKind kind);
 constexpr uint64_t ROW_COUNT_GROUP = 8;
 constexpr uint64_t ROW_COUNT_ROW_SPREAD = 1000;
@@ -72,5 +73,6 @@ constexpr double RANDOM_DENSITY = 0.1;
 // The transpose, its row indices ascending within each column.
 TestMatrix transposed(const TestMatrix& a);
 
-// Largest column sum of magnitudes (1-norm) or row sum (infinity norm), added in storage order.
+// Largest column sum of magnitudes (1-norm) or row sum (infinity norm), added in storage order;
+// holds one double per column or row.
 double kind_norm(const TestMatrix& a, NormKind kind);
