@@ -1,7 +1,9 @@
 // Benchmarks of dropsmall's threshold search on the matrices that drive it to its worst cases
 // (tests/support/search_families.h), each beside a random matrix of the same size and kind.
 // Every benchmark reports ns_per_entry (time per stored entry), vs_random (that over the random
-// matrix's), the search's rounds, scan_rounds and recounts, and nnz.
+// matrix's) and nnz; the search's also its counts: rounds (idle_rounds of them removing nothing,
+// scan_rounds re-reading every live candidate, ordered_rounds only those removed), recounts and
+// entries_read.
 //
 //   search/<family>/<one|inf>/<n>   search_threshold as dropsmall calls it, candidate list touched
 //   spgauge/<family>/inf/<n>        spgauge's mexFunction through the stand-in host
@@ -181,8 +183,11 @@ void register_search(SearchFamily family, NormKind kind, uint64_t n)
             [&] { r = search_threshold(kind, v, c.tol, ratio, c.tol / ratio, cand); }, [] {});
         benchmark::DoNotOptimize(r);
         st.counters["rounds"] = static_cast<double>(r.rounds);
+        st.counters["idle_rounds"] = static_cast<double>(r.idle_rounds);
         st.counters["scan_rounds"] = static_cast<double>(r.scan_rounds);
+        st.counters["ordered_rounds"] = static_cast<double>(r.ordered_rounds);
         st.counters["recounts"] = static_cast<double>(r.recounts);
+        st.counters["entries_read"] = static_cast<double>(r.entries_read);
     });
 }
 

@@ -1,9 +1,10 @@
 // What spgauge(A, 'inf') and dropsmall(A, 1, 'inf', 0) ask of the host for a sparse matrix of
 // 2^p rows and 3 columns holding four entries, both loaded from their stand-in builds and called
 // as a host calls them. A call that completes prints the most bytes it held at once (scratch
-// alone, and scratch plus the arrays it created). A call the host ends prints its message and the
-// largest single block it asked for, found by bisecting the stand-in's allocation limit: under a
-// limit the host refuses any larger block at once, without trying to allocate it.
+// alone, and scratch plus the arrays it created) and the bytes of all the blocks it asked for.
+// A call the host ends prints its message and the largest single block it asked for, found by
+// bisecting the stand-in's allocation limit: under a limit the host refuses any larger block at
+// once, without trying to allocate it.
 //   bench/tall_matrix_probe [p]          (default 40; meant for row counts beyond the machine's
 //                                         memory, where every block that large fails at once)
 #include "standin.h"
@@ -65,8 +66,9 @@ void report(const char* what, const Probe& p)
                     static_cast<double>(p.largest_block) / (1024.0 * 1024.0 * 1024.0));
         return;
     }
-    std::printf("  completed: most bytes held at once %zu (scratch alone %zu), %zu host calls\n",
-                p.out.peak_bytes, p.out.scratch_peak_bytes, p.out.host_calls.size());
+    std::printf("  completed: most bytes held at once %zu (scratch alone %zu), %zu asked for in all,"
+                " %zu host calls\n", p.out.peak_bytes, p.out.scratch_peak_bytes,
+                p.out.requested_bytes, p.out.host_calls.size());
 }
 
 }  // namespace

@@ -119,15 +119,15 @@ TEST(SearchFamilies, QuadraticThresholdsFallByOneEntryPerRoundUpToTheLast)
     }
 }
 
-// One round per entry outside column 0, each removing something (an idle round would not count
-// as a scan), the last removing column 0 too: the norm ends at 0.
+// One round per entry outside column 0, none of them idle, the last removing column 0 too: the
+// norm ends at 0.
 TEST(SearchFamilies, QuadraticFamilyTakesOneRoundPerEntry)
 {
     for (NormKind kind : {NORM_ONE, NORM_INF}) {
         const uint64_t n = 1000;
         const SearchResult r = search(quadratic_family(n, kind));
         EXPECT_EQ(r.rounds, n - QUADRATIC_K);
-        EXPECT_EQ(r.scan_rounds, r.rounds);
+        EXPECT_EQ(r.idle_rounds, 0u);
         EXPECT_EQ(r.end, END_WITHIN_TOL);
         EXPECT_EQ(r.ncand + r.nbelow, 0u);
     }
