@@ -5,6 +5,7 @@
 #include "norm_kernels.h"
 #include "search_internal.h"
 #include "random_csc.h"
+#include "search_families.h"
 #include "standin.h"
 
 #include <gtest/gtest.h>
@@ -765,69 +766,9 @@ TEST(SearchThreshold, MatchesSlowModelOnRandomMatrices)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Valid matrices on which a search could crawl or go quadratic, each for the 1-norm and, as its
-// transpose, for the infinity norm (the floor is tol / 4 both ways).
+// Valid matrices on which a search could crawl or go quadratic (tests/support/search_families.h).
 
 namespace {
-
-struct Family {
-    TestMatrix m;
-    NormKind kind;
-    double tol, ratio;
-};
-
-// The transpose, rows increasing within each column.
-TestMatrix transposed(const TestMatrix& m)
-{
-    TestMatrix t;
-    t.nrows = m.ncols;
-    t.ncols = m.nrows;
-    std::vector<std::vector<std::pair<uint64_t, double>>> cols(m.nrows);
-    for (uint64_t j = 0; j < m.ncols; ++j)
-        for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) cols[m.ir[k]].push_back({j, m.pr[k]});
-    for (const auto& col : cols) {
-        for (const auto& [i, x] : col) {
-            t.ir.push_back(i);
-            t.pr.push_back(x);
-        }
-        t.jc.push_back(t.pr.size());
-    }
-    return t;
-}
-
-// Column 0 holds four entries heavy, the others one each, all in rows 0 .. 3.
-Family heavy_column_and_singles(double heavy, const std::vector<double>& singles, NormKind kind,
-                                double ratio)
-{
-    TestMatrix m = column({heavy, heavy, heavy, heavy});
-    m.ncols = 1 + singles.size();
-    for (double x : singles) {
-        m.ir.push_back(0);
-        m.pr.push_back(x);
-        m.jc.push_back(m.pr.size());
-    }
-    return {kind == NORM_INF ? transposed(m) : m, kind, 1.0, ratio};
-}
-
-// The heavy sum sits three ulps above tol = 1 and never changes, so the threshold crawls by a
-// few ulps a round through the gaps between the singles, 5e-9 wide.
-Family idle_family(uint64_t singles, NormKind kind)
-{
-    std::vector<double> t;
-    for (uint64_t i = 0; i < singles; ++i) t.push_back(0.5 * (1.0 - static_cast<double>(i) * 1e-8));
-    return heavy_column_and_singles(0.25 + 3 * 0x1p-54, t, kind, 2.0);
-}
-
-// The heavy sum S stays just above tol = 1 and single i sits exactly at the threshold of round
-// i (T(i+1) = tol / (S / T(i)), from T(0) = 1), so every round removes exactly one candidate.
-Family one_removal_family(uint64_t singles, NormKind kind)
-{
-    const double heavy = (1.0 + 1.0 / static_cast<double>(singles)) / 4.0;
-    const double sum = heavy + heavy + heavy + heavy;
-    std::vector<double> t{1.0};
-    while (t.size() < singles) t.push_back(1.0 / (sum / t.back()));
-    return heavy_column_and_singles(heavy, t, kind, 1.0);
-}
 
 // The work a search may do on n stored entries: a first pass, re-reads up to four times its
 // candidates, the magnitude order and the removals, and a read per recount; each sum re-ranked
@@ -846,16 +787,16 @@ TEST(SearchThreshold, IdleRoundsSpendOneBudgetPerSearch)
 {
     for (NormKind kind : {NORM_ONE, NORM_INF}) {
         SCOPED_TRACE(kind);
-        const Family f = idle_family(1000, kind);
-        const SearchResult r = search(f.m, f.kind, f.tol, f.ratio);
+        const FamilyCall f = idle_family(1004, kind);  // 1000 singles
+        const SearchResult r = search(f.a, f.kind, f.tol, f.ratio);
         EXPECT_EQ(r.end, END_WITHIN_TOL);
         EXPECT_EQ(r.idle_rounds, 1000000u);
         EXPECT_LE(r.rounds, 1000000u + 1000u + 2u);
         // Dropping a single drops the heavy four too, which breaks the bound: all are kept.
         EXPECT_EQ(r.ncand + r.nbelow, 0u);
         EXPECT_LT(r.threshold, 0.25 + 3 * 0x1p-54);
-        expect_near_linear_work(r, f.m.pr.size());
-        expect_same(r, model_search(f.m, f.kind, f.tol, f.ratio));
+        expect_near_linear_work(r, f.a.pr.size());
+        expect_same(r, model_search(f.a, f.kind, f.tol, f.ratio));
     }
 }
 
@@ -863,16 +804,16 @@ TEST(SearchThreshold, RoundsThatRemoveOneCandidateEachStayNearLinear)
 {
     for (NormKind kind : {NORM_ONE, NORM_INF}) {
         SCOPED_TRACE(kind);
-        const Family small = one_removal_family(1000, kind);
-        const SearchResult r = search(small.m, small.kind, small.tol, small.ratio);
+        const FamilyCall small = quadratic_family(1004, kind);
+        const SearchResult r = search(small.a, small.kind, small.tol, small.ratio);
         EXPECT_GE(r.ordered_rounds, 900u);
-        expect_same(r, model_search(small.m, small.kind, small.tol, small.ratio));
+        expect_same(r, model_search(small.a, small.kind, small.tol, small.ratio));
 
-        const Family f = one_removal_family(10000, kind);
-        const SearchResult big = search(f.m, f.kind, f.tol, f.ratio);
+        const FamilyCall f = quadratic_family(10000, kind);
+        const SearchResult big = search(f.a, f.kind, f.tol, f.ratio);
         EXPECT_EQ(big.end, END_WITHIN_TOL);
-        EXPECT_GE(big.scan_rounds + big.ordered_rounds, 10000u);  // one removal a round
-        expect_near_linear_work(big, f.m.pr.size());
+        EXPECT_EQ(big.scan_rounds + big.ordered_rounds, 9996u);  // one removal a round
+        expect_near_linear_work(big, f.a.pr.size());
     }
 }
 
