@@ -188,6 +188,7 @@ void register_search(SearchFamily family, NormKind kind, uint64_t n)
         st.counters["ordered_rounds"] = static_cast<double>(r.ordered_rounds);
         st.counters["recounts"] = static_cast<double>(r.recounts);
         st.counters["entries_read"] = static_cast<double>(r.entries_read);
+        st.counters["sum_updates"] = static_cast<double>(r.sum_updates);
     });
 }
 

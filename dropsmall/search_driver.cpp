@@ -21,8 +21,12 @@ static constexpr uint64_t MAX_IDLE_ROUNDS = 1000000;
 
 // Re-reading the live candidates is cheapest while rounds remove many of them. Once the re-reads
 // would pass this many times the first pass's candidates, the live ones are put in order of
-// magnitude and each round touches only those it removes.
+// magnitude and each round touches only those it removes. Ordering costs a pass per doubling of
+// the runs the list already holds in that order: where a re-read removed fewer than one
+// candidate in SPARSE_REMOVALS and the list holds at most FEW_RUNS runs, it is ordered at once.
 static constexpr uint64_t REREADS_BEFORE_ORDERING = 4;
+static constexpr uint64_t SPARSE_REMOVALS = 64;
+static constexpr uint64_t FEW_RUNS = 4;
 
 // Unit roundoff of IEEE double with rounding to nearest.
 static constexpr double UNIT_ROUNDOFF = 0x1p-53;
@@ -38,13 +42,15 @@ struct SearchRun {
     const uint64_t* rows;   // infinity norm: the row of each stored entry (a.ir, or renumbered)
     uint64_t* renumbered;   // the renumbered rows, where the rows outnumber the stored entries
     Ranking rank;           // 1- and infinity norm: the largest column or row sum
-    MagnitudeOrder order;   // order.c stays null until the rounds take candidates by magnitude
+    MagnitudeOrder order;   // order.cand stays null until the rounds take candidates by magnitude
     uint64_t per_sum;       // most entries one column (1-norm) or row (infinity norm) can hold
     SearchState state;
     double ratio;
     double top;             // largest live candidate magnitude, 0 when there is none
     uint64_t first_ncand;   // candidates after the first pass
     uint64_t rereads;       // live candidates read again by refinements
+    bool runs_counted;      // the live list's runs were counted (they only merge as it shrinks)
+    bool order_now;         // they were few after a re-read that removed few
     uint64_t removed;       // candidates removed so far: names the dropped set at this threshold
     // The running norm's rounding history: the norm it started from (after the first pass or a
     // recount) and the rounds since. They bound its error.
@@ -103,17 +109,18 @@ static void release_run(SearchRun* run)
     release_scratch(run->renumbered);
     release_scratch(run->rank.tree.node);
     release_scratch(run->rank.changed);
-    release_scratch(run->order.c);
 }
 
-// The tree that ranks n sums, and room to note the sums a round changes (one per candidate).
-static void start_ranking(SearchRun* run, const double* sum, uint64_t n, uint64_t changes)
+// The tree that ranks n sums, and room to note the sums a round changes.
+static void start_ranking(SearchRun* run, const double* sum, uint64_t n)
 {
-    run->rank.tree.n = n;
-    run->rank.tree.node = static_cast<double*>(take_scratch(2 * n + 1, sizeof(double)));
-    run->rank.changed = static_cast<uint32_t*>(take_scratch(changes, sizeof(uint32_t)));
-    rank_all(&run->rank.tree, sum);
-    run->rank.updates += n;
+    Ranking* r = &run->rank;
+    r->tree.n = n;
+    r->tree.node = static_cast<double*>(take_scratch(2 * blocks_for(n) + 1, sizeof(double)));
+    r->room = most_changes_noted(n);
+    r->changed = static_cast<uint32_t*>(take_scratch(r->room + 1, sizeof(uint32_t)));
+    rank_all(&r->tree, sum);
+    r->updates += blocks_for(n);
 }
 
 static void first_pass_one(SearchRun* run)
@@ -122,11 +129,11 @@ static void first_pass_one(SearchRun* run)
     ColumnSums* cols = &run->cols;
     cols->sum = static_cast<double*>(take_scratch(room, sizeof(double)));
     cols->column = static_cast<uint64_t*>(take_scratch(room, sizeof(uint64_t)));
-    cols->active = static_cast<uint64_t*>(take_scratch(room, sizeof(uint64_t)));
-    cols->live = static_cast<uint64_t*>(take_scratch(room, sizeof(uint64_t)));
+    cols->active = static_cast<uint32_t*>(take_scratch(room, sizeof(uint32_t)));
+    cols->live = static_cast<uint32_t*>(take_scratch(room, sizeof(uint32_t)));
     run->state = classify_one(run->cand, cols, run->a.pr, run->a.jc, run->state, &run->top);
     run->work.entries_read += run->a.nnz;
-    start_ranking(run, cols->sum, cols->ncolumns, run->state.ncand);
+    start_ranking(run, cols->sum, cols->ncolumns);
 }
 
 // Where the rows outnumber the stored entries, only the rows that hold entries get a sum.
@@ -150,7 +157,7 @@ static void first_pass_inf(SearchRun* run)
     run->state.ncand = a.nnz;  // the first pass reads it as the number of entries to scan
     run->state = classify_inf(run->cand, run->rowsum, a.pr, run->rows, run->state, &run->top);
     run->work.entries_read += a.nnz;
-    start_ranking(run, run->rowsum, nrows, run->state.ncand);
+    start_ranking(run, run->rowsum, nrows);
 }
 
 static void first_pass(SearchRun* run)
@@ -176,7 +183,8 @@ static void first_pass(SearchRun* run)
 static void scan_round(SearchRun* run)
 {
     SearchState* st = &run->state;
-    run->rereads += st->ncand;
+    const uint64_t before = st->ncand;
+    run->rereads += before;
     run->work.entries_read += st->ncand;
     if (run->kind == NORM_FRO) {
         const SearchState r =
@@ -190,6 +198,28 @@ static void scan_round(SearchRun* run)
                          &run->top);
     }
     ++run->work.scan_rounds;
+    if (!run->runs_counted && (before - st->ncand) * SPARSE_REMOVALS < before) {
+        run->runs_counted = true;
+        run->order_now = runs_by_magnitude(run->cand, st->ncand, run->a.pr) <= FEW_RUNS;
+        run->work.entries_read += st->ncand;
+    }
+}
+
+// Where a removal's sum is, for the rounds that take candidates by magnitude.
+static SumsOf sums_of(const SearchRun* run)
+{
+    SumsOf s = {};
+    s.scale = 1.0;
+    if (run->kind == NORM_ONE) {
+        s.sum = run->cols.sum;
+        s.cols = &run->cols;
+        s.jc = run->a.jc;
+        s.settled = run->cols.settled;
+    } else if (run->kind == NORM_INF) {
+        s.sum = run->rowsum;
+        s.row = run->rows;
+    }
+    return s;
 }
 
 // A refinement that takes the candidates it removes from the front of the magnitude order.
@@ -197,20 +227,13 @@ static void ordered_round(SearchRun* run)
 {
     SearchState* st = &run->state;
     const uint64_t before = st->ncand;
-    if (run->order.c == nullptr) {
-        run->order.c = static_cast<OrderedCandidate*>(take_scratch(before, sizeof(OrderedCandidate)));
-        order_by_magnitude(&run->order, run->cand, before, run->a.pr,
-                           run->kind == NORM_INF ? run->rows : nullptr,
-                           run->kind == NORM_ONE ? &run->cols : nullptr);
+    if (run->order.cand == nullptr) {
+        int32_t* spare = static_cast<int32_t*>(take_scratch(before, sizeof(int32_t)));
+        order_by_magnitude(&run->order, run->cand, spare, before, run->a.pr);
+        mxFree(spare);
         run->work.entries_read += before;
     }
-    if (run->kind == NORM_FRO)
-        *st = remove_above(&run->order, nullptr, nullptr, 0.0, *st, &run->top);
-    else if (run->kind == NORM_ONE)
-        *st = remove_above(&run->order, run->cols.sum, &run->rank, run->cols.settled, *st,
-                           &run->top);
-    else
-        *st = remove_above(&run->order, run->rowsum, &run->rank, 0.0, *st, &run->top);
+    *st = remove_above(&run->order, run->a.pr, sums_of(run), &run->rank, *st, &run->top);
     run->work.entries_read += before - st->ncand;
     ++run->work.ordered_rounds;
 }
@@ -219,9 +242,9 @@ static void ordered_round(SearchRun* run)
 static void refining_round(SearchRun* run)
 {
     const uint64_t before = run->state.ncand;
-    const bool rereading_pays =
-        run->rereads + before <= REREADS_BEFORE_ORDERING * run->first_ncand;
-    if (run->order.c == nullptr && rereading_pays)
+    const bool rereading_pays = !run->order_now &&
+                                run->rereads + before <= REREADS_BEFORE_ORDERING * run->first_ncand;
+    if (run->order.cand == nullptr && rereading_pays)
         scan_round(run);
     else
         ordered_round(run);
@@ -313,7 +336,7 @@ static double recount(SearchRun* run)
         recount_row_sums(run->rowsum, a.pr, run->rows, a.nnz, run->state.nrows_field, t);
         rank_all(&run->rank.tree, run->rowsum);
     }
-    run->rank.updates += run->rank.tree.n;
+    run->rank.updates += blocks_for(run->rank.tree.n);
     const double best = largest(run->rank.tree);
     return best > settled ? best : settled;
 }

@@ -138,8 +138,8 @@ static void keep_column_sum(ColumnSums* cols, uint64_t j, double sum, uint64_t f
     const uint64_t c = cols->ncolumns++;
     cols->sum[c] = sum;
     cols->column[c] = j;
-    cols->active[c] = c;
-    cols->live[c] = ncand - first;
+    cols->active[c] = static_cast<uint32_t>(c);
+    cols->live[c] = static_cast<uint32_t>(ncand - first);
 }
 
 template <bool UNBRANCHED>

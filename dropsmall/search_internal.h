@@ -45,27 +45,44 @@ double floor_inf(double tol, uint64_t ncols);
 uint64_t largest_column_count(const uint64_t* jc, uint64_t ncols);
 
 // ---------------------------------------------------------------------------------------------
-// The largest of n sums, ranked in a tournament tree so that a changed sum costs log n to
-// re-rank. A NaN or negative sum ranks as 0 and so never wins, as in a strict scan from 0.
+// The largest of n sums, ranked in a tournament tree over blocks of SUMS_PER_BLOCK sums, so that
+// a changed sum costs a block and log2 of the blocks to re-rank and the tree takes one byte a
+// sum. A NaN or negative sum ranks as 0 and so never wins, as in a strict scan from 0.
+constexpr uint64_t SUMS_PER_BLOCK = 16;
+
 struct LargestSum {
-    double* node;  // 2n entries: node[n + i] ranks sum i; node[1] is the largest (n >= 1)
+    double* node;  // 2 blocks_for(n) + 1 entries: node[m + b] ranks block b; node[1] the largest
     uint64_t n;
 };
 
+uint64_t blocks_for(uint64_t n);
 void rank_all(LargestSum* t, const double* sum);
-void rank_one(LargestSum* t, uint64_t i, double sum);
-double largest(const LargestSum& t);  // 0 when n is 0
+void rank_one(LargestSum* t, uint64_t i, const double* sum);  // the block holding sum i
+double largest(const LargestSum& t);                            // 0 when n is 0
 
-// Sums changed by one round, re-ranked together when the round ends.
+// Sums that fell in one round, re-ranked together when the round ends.
 struct Ranking {
     LargestSum tree;
-    uint32_t* changed;  // room for every candidate; an index may appear more than once
-    uint64_t nchanged;
-    uint64_t updates;   // sums re-ranked one at a time, or all n at once, over the search
+    uint32_t* changed;  // room + 1 entries; an index may appear twice
+    uint64_t room;      // most_changes_noted(tree.n)
+    uint64_t nchanged;  // may pass the room: then every block is ranked afresh
+    uint64_t updates;   // blocks re-ranked one at a time, or all at once, over the search
 };
 
-// Re-ranks the changed sums one by one, or all at once where that is cheaper; empties the list.
-void rerank(Ranking* r, const double* sum);
+// Past this many noted changes in a round, ranking every block afresh is the cheaper way.
+uint64_t most_changes_noted(uint64_t n);
+
+// Notes that sum i fell, when `fell`, without a branch.
+inline void note_change(Ranking* r, uint64_t i, bool fell)
+{
+    r->changed[r->nchanged < r->room ? r->nchanged : r->room] = static_cast<uint32_t>(i);
+    r->nchanged += fell;
+}
+
+// Re-ranks after the noted sums fell (only where one could be the largest, or all at once where
+// that is cheaper), empties the list, and returns the largest sum. Needs every sum at or below
+// its block's rank and node 1 exact on entry, as rank_all and every rerank leave them.
+double rerank(Ranking* r, const double* sum);
 
 // ---------------------------------------------------------------------------------------------
 // The 1-norm keeps a dropped sum only for the columns that hold candidates after the first pass
@@ -74,8 +91,8 @@ void rerank(Ranking* r, const double* sum);
 struct ColumnSums {
     double* sum;        // per candidate column: sum of the magnitudes of its dropped entries
     uint64_t* column;   // per candidate column: its column in A
-    uint64_t* active;   // the candidate columns that still hold live candidates, in order
-    uint64_t* live;     // parallel to active: how many live candidates each holds, in list order
+    uint32_t* active;   // the candidate columns that still hold live candidates, in order
+    uint32_t* live;     // parallel to active: how many live candidates each holds, in list order
     uint64_t nactive;
     uint64_t ncolumns;  // candidate columns
     double settled;     // largest dropped sum of the other columns, 0 when none
@@ -117,31 +134,39 @@ SearchState refine_inf(int32_t* cand, double* rowsum, Ranking* rank, const doubl
 
 // ---------------------------------------------------------------------------------------------
 // Rounds that touch only what they remove. Once re-reading the live candidates would cost more
-// than a few times the first pass's candidates, the live ones are held in decreasing order of
+// than a few times the first pass's candidates, the live list is reordered by decreasing
 // magnitude; a round takes those above its threshold from the front and subtracts them in
 // position order, the order of the list, so every sum keeps its bits.
-struct OrderedCandidate {
-    double magnitude;
-    int32_t k;       // position in pr
-    uint32_t group;  // candidate column (1-norm) or row (infinity norm) of the sum it is in
-};
-
 struct MagnitudeOrder {
-    OrderedCandidate* c;  // c[head .. n-1] are the live candidates, largest first
+    int32_t* cand;  // cand[head .. n-1] are the live candidates, largest magnitude first
     uint64_t head;
     uint64_t n;
+    uint64_t hint;  // 1-norm: the candidate column of the last removal
 };
 
-// Fills order (room for ncand) from the live list. group gives each entry's sum for the
-// infinity norm (its row), cols for the 1-norm; both are null for the Frobenius norm.
-void order_by_magnitude(MagnitudeOrder* order, const int32_t* cand, uint64_t ncand,
-                        const double* pr, const uint64_t* group, const ColumnSums* cols);
+// How many runs of the magnitude order the live list holds: ordering takes log2 of them passes.
+uint64_t runs_by_magnitude(const int32_t* cand, uint64_t ncand, const double* pr);
 
-// One round at state.threshold. sum is null for the Frobenius norm (its norm is updated from
-// the square of the previous one), else the column or row sums ranked in rank; settled is the
-// largest sum kept outside them. Gives the state with dropped_norm and ncand set.
-SearchState remove_above(MagnitudeOrder* order, double* sum, Ranking* rank, double settled,
-                         SearchState state, double* top);
+// Reorders the live list cand[0 .. ncand-1] (spare: room for ncand) by decreasing magnitude,
+// ties by position. A merge sort of the runs the list already holds: a list that falls in
+// magnitude, as the position order of many matrices does, costs one pass.
+void order_by_magnitude(MagnitudeOrder* order, int32_t* cand, int32_t* spare, uint64_t ncand,
+                        const double* pr);
+
+// Where the sums a removal falls from are.
+struct SumsOf {
+    double* sum;             // column or row sums; null for the Frobenius norm
+    const uint64_t* row;     // infinity norm: the row of each stored entry
+    const ColumnSums* cols;  // 1-norm: the candidate columns, found by position through jc
+    const uint64_t* jc;
+    double settled;          // the largest sum kept outside sum
+    double scale;            // Frobenius norm: the power of two its squares are taken at
+};
+
+// One round at state.threshold: the Frobenius norm is updated from the square of the previous
+// one, the others from the sums. Gives the state with dropped_norm and ncand set.
+SearchState remove_above(MagnitudeOrder* order, const double* pr, const SumsOf& sums,
+                         Ranking* rank, SearchState state, double* top);
 
 // ---------------------------------------------------------------------------------------------
 // The dropped sums recomputed afresh from every stored entry at or below threshold (NaNs never

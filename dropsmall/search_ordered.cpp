@@ -1,87 +1,153 @@
-// Rounds of the threshold search that touch only the candidates they remove: the live ones in
-// decreasing order of magnitude, those above a round's threshold taken from the front.
+// Rounds of the threshold search that touch only the candidates they remove: the live list
+// reordered by decreasing magnitude, those above a round's threshold taken from the front.
 #include "search_internal.h"
 
 #include <algorithm>
 #include <cmath>
 
-static bool larger_magnitude_first(const OrderedCandidate& x, const OrderedCandidate& y)
+// Larger magnitude first; ties by position, so the order is the same on every run.
+static inline bool goes_before(const double* pr, int32_t x, int32_t y)
 {
-    // Ties by position only so that the order is the same on every run.
-    return x.magnitude > y.magnitude || (x.magnitude == y.magnitude && x.k < y.k);
+    const double a = magnitude(pr[x]), b = magnitude(pr[y]);
+    return a > b || (a == b && x < y);
 }
 
-static bool position_first(const OrderedCandidate& x, const OrderedCandidate& y)
+// The end of the run that starts at `begin`: entries already in order.
+static uint64_t end_of_run(const double* pr, const int32_t* c, uint64_t begin, uint64_t n)
 {
-    return x.k < y.k;
-}
-
-// The candidate column of each live candidate: the list holds each active column's candidates
-// together, in the order of cols->active.
-static void fill_column_groups(OrderedCandidate* c, const ColumnSums* cols)
-{
-    uint64_t r = 0;
-    for (uint64_t q = 0; q < cols->nactive; ++q)
-        for (uint64_t t = 0; t < cols->live[q]; ++t) c[r++].group = static_cast<uint32_t>(cols->active[q]);
-}
-
-void order_by_magnitude(MagnitudeOrder* order, const int32_t* cand, uint64_t ncand,
-                        const double* pr, const uint64_t* group, const ColumnSums* cols)
-{
-    OrderedCandidate* c = order->c;
-    for (uint64_t r = 0; r < ncand; ++r) {
-        const int32_t k = cand[r];
-        c[r].magnitude = magnitude(pr[k]);
-        c[r].k = k;
-        c[r].group = group != nullptr ? static_cast<uint32_t>(group[k]) : 0;
-    }
-    if (cols != nullptr) fill_column_groups(c, cols);
-    std::sort(c, c + ncand, larger_magnitude_first);
-    order->head = 0;
-    order->n = ncand;
-}
-
-// The front entries above threshold: the candidates this round removes.
-static uint64_t end_of_removed(const MagnitudeOrder& order, double threshold)
-{
-    uint64_t e = order.head;
-    while (e < order.n && order.c[e].magnitude > threshold) ++e;
+    uint64_t e = begin + 1;
+    while (e < n && !goes_before(pr, c[e], c[e - 1])) ++e;
     return e;
 }
 
-static double subtract_squares(const OrderedCandidate* c, uint64_t begin, uint64_t end,
-                               double dropped_norm)
+static void merge(const double* pr, const int32_t* c, uint64_t begin, uint64_t middle,
+                  uint64_t end, int32_t* out)
+{
+    uint64_t i = begin, j = middle, w = begin;
+    while (i < middle && j < end) out[w++] = goes_before(pr, c[j], c[i]) ? c[j++] : c[i++];
+    while (i < middle) out[w++] = c[i++];
+    while (j < end) out[w++] = c[j++];
+}
+
+// One pass merges each pair of neighbouring runs, so the passes number log2 of the runs.
+// Returns where the sorted entries ended up: c or spare.
+static int32_t* sort_runs(const double* pr, int32_t* c, int32_t* spare, uint64_t n)
+{
+    for (;;) {
+        uint64_t begin = 0, runs = 0;
+        while (begin < n) {
+            const uint64_t middle = end_of_run(pr, c, begin, n);
+            const uint64_t end = middle < n ? end_of_run(pr, c, middle, n) : n;
+            merge(pr, c, begin, middle, end, spare);
+            begin = end;
+            ++runs;
+        }
+        if (runs <= 1) return spare;
+        int32_t* merged = spare;
+        spare = c;
+        c = merged;
+    }
+}
+
+uint64_t runs_by_magnitude(const int32_t* cand, uint64_t ncand, const double* pr)
+{
+    uint64_t runs = 0;
+    for (uint64_t begin = 0; begin < ncand; ++runs) begin = end_of_run(pr, cand, begin, ncand);
+    return runs;
+}
+
+void order_by_magnitude(MagnitudeOrder* order, int32_t* cand, int32_t* spare, uint64_t ncand,
+                        const double* pr)
+{
+    if (ncand > 1 && sort_runs(pr, cand, spare, ncand) == spare)
+        for (uint64_t r = 0; r < ncand; ++r) cand[r] = spare[r];
+    order->cand = cand;
+    order->head = 0;
+    order->n = ncand;
+    order->hint = 0;
+}
+
+// The candidate column holding position k: the last whose column starts at or before k. The
+// search gallops out from the column found last, so removals near each other in position, as
+// they mostly are, cost a few steps; any other costs twice a binary search.
+static uint64_t candidate_column_of(const ColumnSums& cols, const uint64_t* jc, int32_t k,
+                                    uint64_t* hint)
+{
+    const uint64_t at = static_cast<uint64_t>(k);
+    const uint64_t n = cols.ncolumns;
+    auto starts_at_or_before = [&](uint64_t c) { return jc[cols.column[c]] <= at; };
+    uint64_t low = *hint, high = *hint + 1;  // find starts(low) && (high == n || !starts(high))
+    for (uint64_t step = 1; !starts_at_or_before(low); step *= 2) {
+        high = low;
+        low = low > step ? low - step : 0;
+    }
+    for (uint64_t step = 1; high < n && starts_at_or_before(high); step *= 2) {
+        low = high;
+        high = high + step < n ? high + step : n;
+    }
+    while (high - low > 1) {
+        const uint64_t mid = low + (high - low) / 2;
+        if (starts_at_or_before(mid))
+            low = mid;
+        else
+            high = mid;
+    }
+    *hint = low;
+    return low;
+}
+
+static uint64_t sum_index(const SumsOf& sums, int32_t k, uint64_t* hint)
+{
+    return sums.row != nullptr ? sums.row[k] : candidate_column_of(*sums.cols, sums.jc, k, hint);
+}
+
+// The front entries above threshold: the candidates this round removes.
+static uint64_t end_of_removed(const MagnitudeOrder& order, const double* pr, double threshold)
+{
+    uint64_t e = order.head;
+    while (e < order.n && magnitude(pr[order.cand[e]]) > threshold) ++e;
+    return e;
+}
+
+static double subtract_squares(const int32_t* cand, uint64_t begin, uint64_t end,
+                               const double* pr, double scale, double dropped_norm)
 {
     double x = dropped_norm * dropped_norm;
-    for (uint64_t q = begin; q < end; ++q) x -= c[q].magnitude * c[q].magnitude;
+    for (uint64_t q = begin; q < end; ++q) {
+        const double a = magnitude(pr[cand[q]]) * scale;
+        x -= a * a;
+    }
     return std::sqrt(x);  // no clamp, as in the refinement that re-reads the list
 }
 
-static double subtract_from_sums(const OrderedCandidate* c, uint64_t begin, uint64_t end,
-                                 double* sum, Ranking* rank, double settled)
+static double subtract_from_sums(const int32_t* cand, uint64_t begin, uint64_t end,
+                                 const double* pr, const SumsOf& sums, Ranking* rank,
+                                 uint64_t* hint)
 {
     for (uint64_t q = begin; q < end; ++q) {
-        sum[c[q].group] -= c[q].magnitude;
-        rank->changed[rank->nchanged++] = c[q].group;
+        const uint64_t i = sum_index(sums, cand[q], hint);
+        sums.sum[i] -= magnitude(pr[cand[q]]);
+        note_change(rank, i, true);
     }
-    rerank(rank, sum);
-    const double best = largest(rank->tree);
-    return best > settled ? best : settled;
+    const double best = rerank(rank, sums.sum);
+    return best > sums.settled ? best : sums.settled;
 }
 
-SearchState remove_above(MagnitudeOrder* order, double* sum, Ranking* rank, double settled,
-                         SearchState state, double* top)
+SearchState remove_above(MagnitudeOrder* order, const double* pr, const SumsOf& sums,
+                         Ranking* rank, SearchState state, double* top)
 {
     const uint64_t begin = order->head;
-    const uint64_t end = end_of_removed(*order, state.threshold);
+    const uint64_t end = end_of_removed(*order, pr, state.threshold);
     // Position order is list order: each sum sees its subtractions as a re-read would make them.
-    std::sort(order->c + begin, order->c + end, position_first);
-    if (sum == nullptr)
-        state.dropped_norm = subtract_squares(order->c, begin, end, state.dropped_norm);
+    std::sort(order->cand + begin, order->cand + end);
+    if (sums.sum == nullptr)
+        state.dropped_norm =
+            subtract_squares(order->cand, begin, end, pr, sums.scale, state.dropped_norm);
     else
-        state.dropped_norm = subtract_from_sums(order->c, begin, end, sum, rank, settled);
+        state.dropped_norm =
+            subtract_from_sums(order->cand, begin, end, pr, sums, rank, &order->hint);
     order->head = end;
     state.ncand = order->n - end;
-    *top = end < order->n ? order->c[end].magnitude : 0.0;
+    *top = end < order->n ? magnitude(pr[order->cand[end]]) : 0.0;
     return state;
 }

@@ -100,18 +100,17 @@ SearchState refine_one(int32_t* cand, ColumnSums* cols, Ranking* rank, const dou
     Compaction c = {cand, state.threshold, 0, 0.0};
     uint64_t r = 0, still = 0;
     for (uint64_t q = 0; q < cols->nactive; ++q) {
-        const uint64_t col = cols->active[q];
+        const uint32_t col = cols->active[q];
         const uint64_t before = c.w;
         cols->sum[col] = refine_column(&c, pr, &r, cols->live[q], state.ncand, cols->sum[col]);
-        const uint64_t left = c.w - before;
-        if (left < cols->live[q]) rank->changed[rank->nchanged++] = static_cast<uint32_t>(col);
+        const uint32_t left = static_cast<uint32_t>(c.w - before);
+        note_change(rank, col, left < cols->live[q]);
         cols->active[still] = col;
         cols->live[still] = left;
         still += left > 0;
     }
     cols->nactive = still;
-    rerank(rank, cols->sum);
-    const double best = largest(rank->tree);
+    const double best = rerank(rank, cols->sum);
     state.dropped_norm = best > cols->settled ? best : cols->settled;
     state.ncand = c.w;
     *top = c.top;
@@ -132,12 +131,9 @@ SearchState refine_inf(int32_t* cand, double* rowsum, Ranking* rank, const doubl
         const double a = retest(&c, pr, r, &k);
         const uint64_t i = ir[k];
         rowsum[i] -= a;
-        // Noted always, kept only for a removal, so that nothing branches on the value.
-        rank->changed[rank->nchanged] = static_cast<uint32_t>(i);
-        rank->nchanged += c.w == before;
+        note_change(rank, i, c.w == before);
     }
-    rerank(rank, rowsum);
-    state.dropped_norm = largest(rank->tree);
+    state.dropped_norm = rerank(rank, rowsum);
     state.ncand = c.w;
     *top = c.top;
     return state;
