@@ -36,6 +36,10 @@ struct SearchRun {
     NormKind kind;
     CscView a;
     double tol;
+    // The running norm is held at the power of two norm_scale (1 but for a Frobenius search whose
+    // plain squares would lose bits), and so is the tol it is compared with.
+    double norm_scale;
+    double norm_tol;
     int32_t* cand;
     ColumnSums cols;        // 1-norm
     double* rowsum;         // infinity norm: a sum per row that holds entries
@@ -83,6 +87,8 @@ static SearchRun start_run(NormKind kind, const CscView& a, double tol, double r
     run.kind = kind;
     run.a = a;
     run.tol = tol;
+    run.norm_scale = 1.0;
+    run.norm_tol = tol;
     run.cand = cand;
     run.ratio = ratio;
     if (kind == NORM_FRO) {
@@ -136,8 +142,9 @@ static void first_pass_one(SearchRun* run)
     start_ranking(run, cols->sum, cols->ncolumns);
 }
 
-// Where the rows outnumber the stored entries, only the rows that hold entries get a sum.
-static void first_pass_inf(SearchRun* run)
+// A sum for every row that holds entries: where the rows outnumber the stored entries, those
+// rows are numbered 0, 1, ... first.
+static void prepare_rows(SearchRun* run)
 {
     const CscView& a = run->a;
     uint64_t nrows = a.nrows;
@@ -154,6 +161,13 @@ static void first_pass_inf(SearchRun* run)
     }
     run->rowsum = static_cast<double*>(take_scratch(nrows, sizeof(double)));
     run->state.nrows_field = nrows;
+}
+
+static void first_pass_inf(SearchRun* run)
+{
+    const CscView& a = run->a;
+    prepare_rows(run);
+    const uint64_t nrows = run->state.nrows_field;
     run->state.ncand = a.nnz;  // the first pass reads it as the number of entries to scan
     run->state = classify_inf(run->cand, run->rowsum, a.pr, run->rows, run->state, &run->top);
     run->work.entries_read += a.nnz;
@@ -164,8 +178,9 @@ static void first_pass(SearchRun* run)
 {
     SearchState* st = &run->state;
     if (run->kind == NORM_FRO) {
-        const SearchState r =
-            classify_fro(run->cand, run->a.pr, run->a.nnz, st->threshold, st->floor, &run->top);
+        const SearchState r = classify_fro(run->cand, run->a.pr, run->a.nnz, st->threshold,
+                                           st->floor, &run->norm_scale, &run->top);
+        run->norm_tol = run->tol * run->norm_scale;
         st->dropped_norm = r.dropped_norm;
         st->ncand = r.ncand;
         st->nbelow = r.nbelow;
@@ -187,8 +202,8 @@ static void scan_round(SearchRun* run)
     run->rereads += before;
     run->work.entries_read += st->ncand;
     if (run->kind == NORM_FRO) {
-        const SearchState r =
-            refine_fro(run->cand, st->ncand, st->dropped_norm, run->a.pr, st->threshold, &run->top);
+        const SearchState r = refine_fro(run->cand, st->ncand, st->dropped_norm, run->a.pr,
+                                         st->threshold, run->norm_scale, &run->top);
         st->dropped_norm = r.dropped_norm;
         st->ncand = r.ncand;
     } else if (run->kind == NORM_ONE) {
@@ -209,7 +224,7 @@ static void scan_round(SearchRun* run)
 static SumsOf sums_of(const SearchRun* run)
 {
     SumsOf s = {};
-    s.scale = 1.0;
+    s.scale = run->norm_scale;
     if (run->kind == NORM_ONE) {
         s.sum = run->cols.sum;
         s.cols = &run->cols;
@@ -268,7 +283,8 @@ static bool run_round(SearchRun* run)
     SearchState* st = &run->state;
     ++run->work.rounds;
     ++run->history_rounds;
-    run->ratio = st->dropped_norm / st->threshold;
+    // Both at norm_scale, so the ratio is the same at every scale; times 1 changes no bit.
+    run->ratio = st->dropped_norm / (st->threshold * run->norm_scale);
     double next = run->tol / run->ratio;
     if (!(next > st->floor)) return false;  // a NaN threshold clamps too
     const bool idle = st->ncand == 0 || next >= run->top;
@@ -300,7 +316,7 @@ static bool run_round(SearchRun* run)
 static bool bound_proves_within_tol(const SearchRun* run)
 {
     const double norm = run->state.dropped_norm;
-    const double tol = run->tol;
+    const double tol = run->norm_tol;
     const double start = run->history_norm;
     if (!(norm <= tol) || !(start < INF)) return false;
     const double w = start > tol ? start : tol;
@@ -357,27 +373,63 @@ static bool dropped_part_within_tol(SearchRun* run)
     const double norm = recount(run);
     ++run->work.recounts;
     if (norm <= run->tol) return true;
-    st->dropped_norm = norm;
+    st->dropped_norm = norm * run->norm_scale;
     run->recount_failed = true;
     run->failed_removed = run->removed;
-    run->failed_norm = norm;
-    run->history_norm = norm;
+    run->failed_norm = st->dropped_norm;
+    run->history_norm = st->dropped_norm;
     run->history_rounds = 0;
     return false;
 }
 
-static SearchResult result_of(const SearchRun* run, SearchEnd end)
+// Rules that prove the floor keeps the dropped part within tol without a recount: a tol of 0
+// drops only zeros and a NaN tol nothing; an infinite floor comes of a count of 0, so nothing is
+// stored; and a column or row of at most two entries, each at most tol / 2 (the floor divides
+// by at least two, rounded down where it matters), sums to at most tol however it rounds.
+static bool floor_proves_within_tol(const SearchRun* run)
+{
+    if (!(run->tol > 0.0) || !(run->state.floor < INF)) return true;
+    return run->kind != NORM_FRO && run->per_sum <= 2;
+}
+
+static double lower_until_fits(SearchRun* run, double t)
+{
+    const CscView& a = run->a;
+    run->work.entries_read += a.nnz;
+    if (run->kind == NORM_FRO) return lower_until_fro_fits(a.pr, a.nnz, run->tol, t);
+    if (run->kind == NORM_ONE) return lower_until_columns_fit(a.pr, a.jc, a.ncols, run->tol, t);
+    if (run->rowsum == nullptr) prepare_rows(run);
+    const uint64_t nrows = run->state.nrows_field;
+    double* rowtop = static_cast<double*>(take_scratch(nrows, sizeof(double)));
+    t = lower_until_rows_fit(run->rowsum, rowtop, a.pr, run->rows, a.nnz, nrows, run->tol, t);
+    mxFree(rowtop);
+    return t;
+}
+
+// The threshold of a search that ended at the floor: the floor itself where the dropped part's
+// recount is within tol, else the largest threshold below it where the recount is.
+static double verified_floor(SearchRun* run)
+{
+    double t = run->state.floor;
+    if (floor_proves_within_tol(run)) return t;
+    for (;;) {
+        const double next = lower_until_fits(run, t);
+        ++run->work.recounts;
+        if (!(next < t)) return t;
+        t = next;
+    }
+}
+
+static SearchResult result_of(const SearchRun* run, SearchEnd end, double threshold)
 {
     SearchResult r = run->work;
-    r.threshold = run->state.threshold;
+    r.threshold = threshold;
     r.ratio = run->ratio;
     r.nbelow = 0;
     r.ncand = 0;
     if (end == END_WITHIN_TOL) {
         r.nbelow = run->state.nbelow;
         r.ncand = run->state.ncand;
-    } else {
-        r.threshold = run->state.floor;
     }
     r.end = end;
     r.sum_updates = run->rank.updates;
@@ -387,13 +439,15 @@ static SearchResult result_of(const SearchRun* run, SearchEnd end)
 static SearchResult run_search(SearchRun* run, double threshold)
 {
     SearchState* st = &run->state;
-    if (!(threshold > st->floor)) return result_of(run, END_NO_PASS);  // also when either is NaN
+    // also when either is NaN
+    if (!(threshold > st->floor)) return result_of(run, END_NO_PASS, verified_floor(run));
     st->threshold = threshold;
     first_pass(run);
     for (;;) {
-        while (st->dropped_norm > run->tol)
-            if (!run_round(run)) return result_of(run, END_CLAMPED);
-        if (dropped_part_within_tol(run)) return result_of(run, END_WITHIN_TOL);
+        while (st->dropped_norm > run->norm_tol)
+            if (!run_round(run)) return result_of(run, END_CLAMPED, verified_floor(run));
+        if (dropped_part_within_tol(run))
+            return result_of(run, END_WITHIN_TOL, st->threshold);
     }
 }
 

@@ -2,10 +2,12 @@
 // floor or kept at the starting threshold, and the dropped norm summed in storage order.
 #include "search_internal.h"
 
+#include "frobenius.h"
 #include "prefetch.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 // The passes are bound by memory: reads are requested this many entries ahead of their use.
 static const uint64_t AHEAD = 512;
@@ -20,6 +22,22 @@ struct FirstPass {
     uint64_t nkept;
     double top;  // largest candidate magnitude so far
 };
+
+// What a Frobenius first pass squares: the values at the power of two `scale`, and the range of
+// the magnitudes it squared.
+struct Squares {
+    double scale;
+    double largest;  // largest dropped magnitude, 0 when none
+    double least;    // least nonzero dropped magnitude, +Inf when none
+};
+
+static inline void square_and_add(Squares* q, double a, double* s)
+{
+    const double x = a * q->scale;
+    *s += x * x;
+    if (a > q->largest) q->largest = a;
+    if (a > 0.0 && a < q->least) q->least = a;
+}
 
 // Sorts the entry at position k. A candidate (floor <= a <= threshold) is appended to the list
 // and one strictly below the floor is counted; both give their magnitude, which is never
@@ -59,14 +77,14 @@ static inline double sort_entry_unbranched(FirstPass* p, const double* pr, uint6
 }
 
 template <bool UNBRANCHED>
-static inline void add_square_if_dropped(FirstPass* p, const double* pr, uint64_t k, double* s)
+static inline void add_square_if_dropped(FirstPass* p, Squares* q, const double* pr, uint64_t k,
+                                         double* s)
 {
     if (UNBRANCHED) {
-        const double a = sort_entry_unbranched(p, pr, k);
-        *s += a * a;
+        square_and_add(q, sort_entry_unbranched(p, pr, k), s);
     } else {
         const double a = sort_entry(p, pr, k);
-        if (a >= 0.0) *s += a * a;
+        if (a >= 0.0) square_and_add(q, a, s);
     }
 }
 
@@ -96,34 +114,49 @@ static bool classes_mix(const double* pr, uint64_t nnz, double threshold, double
 }
 
 template <bool UNBRANCHED>
-static void sort_and_sum_squares(FirstPass* p, const double* pr, uint64_t nnz, double* s)
+static void sort_and_sum_squares(FirstPass* p, Squares* q, const double* pr, uint64_t nnz,
+                                 double* s)
 {
     uint64_t k = 0;
     for (; k + 4 <= nnz; k += 4) {
         prefetch_for_read(pr + std::min(k + AHEAD, nnz - 1));
-        add_square_if_dropped<UNBRANCHED>(p, pr, k, s);
-        add_square_if_dropped<UNBRANCHED>(p, pr, k + 1, s);
-        add_square_if_dropped<UNBRANCHED>(p, pr, k + 2, s);
-        add_square_if_dropped<UNBRANCHED>(p, pr, k + 3, s);
+        add_square_if_dropped<UNBRANCHED>(p, q, pr, k, s);
+        add_square_if_dropped<UNBRANCHED>(p, q, pr, k + 1, s);
+        add_square_if_dropped<UNBRANCHED>(p, q, pr, k + 2, s);
+        add_square_if_dropped<UNBRANCHED>(p, q, pr, k + 3, s);
     }
-    for (; k < nnz; ++k) add_square_if_dropped<UNBRANCHED>(p, pr, k, s);
+    for (; k < nnz; ++k) add_square_if_dropped<UNBRANCHED>(p, q, pr, k, s);
+}
+
+// Exact at every scale: every square a normal double (or 0), the total far from overflow.
+static bool squares_are_exact(double total, const Squares& q)
+{
+    if (q.largest == 0.0 || q.largest == std::numeric_limits<double>::infinity()) return true;
+    return total < 0x1p1020 && q.least >= 0x1p-511;
 }
 
 SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double threshold,
-                         double floor, double* top)
+                         double floor, double* scale, double* top)
 {
-    FirstPass p = {cand, threshold, floor, 0, 0, 0, 0.0};
-    double s = 0.0;  // one running total in position order, each square rounded first
-    if (classes_mix(pr, nnz, threshold, floor))
-        sort_and_sum_squares<true>(&p, pr, nnz, &s);
-    else
-        sort_and_sum_squares<false>(&p, pr, nnz, &s);
-    SearchState out = {};
-    out.dropped_norm = std::sqrt(s);
-    out.ncand = p.ncand;
-    out.nbelow = p.nbelow;
-    *top = p.top;
-    return out;
+    for (;;) {
+        FirstPass p = {cand, threshold, floor, 0, 0, 0, 0.0};
+        Squares q = {*scale, 0.0, std::numeric_limits<double>::infinity()};
+        double s = 0.0;  // one running total in position order, each square rounded first
+        if (classes_mix(pr, nnz, threshold, floor))
+            sort_and_sum_squares<true>(&p, &q, pr, nnz, &s);
+        else
+            sort_and_sum_squares<false>(&p, &q, pr, nnz, &s);
+        if (*scale == 1.0 && !squares_are_exact(s, q)) {
+            *scale = balanced_scale(q.largest, q.least);
+            continue;  // once more, at the scale that keeps every square exact
+        }
+        SearchState out = {};
+        out.dropped_norm = std::sqrt(s);
+        out.ncand = p.ncand;
+        out.nbelow = p.nbelow;
+        *top = p.top;
+        return out;
+    }
 }
 
 // Column j's dropped sum becomes a candidate column's when the column holds candidates (its

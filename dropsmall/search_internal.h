@@ -104,9 +104,13 @@ struct ColumnSums {
 // in nbelow; both add to the dropped norm. *top receives the largest candidate magnitude (0
 // when there is none).
 
-// Over pr[0 .. nnz-1]; the result holds dropped_norm, ncand and nbelow, the rest zero.
+// Over pr[0 .. nnz-1]; the result holds dropped_norm, ncand and nbelow, the rest zero. The
+// squares are taken of the values times *scale, a power of two. Called with *scale 1, the pass
+// is run again at balanced_scale (frobenius.h), which *scale then holds, where a square of a
+// dropped value is not a normal double or the total comes near overflow; the norm is then at
+// that scale. Either way it is the same at every power-of-two scaling of pr.
 SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double threshold,
-                         double floor, double* top);
+                         double floor, double* scale, double* top);
 // Fills cols (empty on entry) over the state.ncols_field columns of jc (ncols_field + 1 offsets).
 SearchState classify_one(int32_t* cand, ColumnSums* cols, const double* pr, const uint64_t* jc,
                          SearchState state, double* top);
@@ -121,10 +125,10 @@ SearchState classify_inf(int32_t* cand, double* rowsum, const double* pr, const 
 // the largest magnitude left in the list (0 when none). Sums are updated by subtraction in list
 // order; the 1- and infinity-norm passes note the sums they change in rank and re-rank them.
 
-// The norm is updated from the square of the previous one; the result holds dropped_norm and
-// ncand, the rest zero.
+// The norm, at the power of two `scale`, is updated from the square of the previous one; the
+// result holds dropped_norm and ncand, the rest zero.
 SearchState refine_fro(int32_t* cand, uint64_t ncand, double dropped_norm, const double* pr,
-                       double threshold, double* top);
+                       double threshold, double scale, double* top);
 // cols and rank (over cols->sum) as left by the previous 1-norm pass.
 SearchState refine_one(int32_t* cand, ColumnSums* cols, Ranking* rank, const double* pr,
                        SearchState state, double* top);
@@ -179,3 +183,15 @@ uint64_t recount_column_sums(ColumnSums* cols, const double* pr, const uint64_t*
 // Overwrites rowsum (nrows doubles) with each row's dropped sum over pr[0 .. nnz-1] with rows ir.
 void recount_row_sums(double* rowsum, const double* pr, const uint64_t* ir, uint64_t nnz,
                       uint64_t nrows, double threshold);
+
+// The check of an ending at the floor. The floor keeps the dropped part within tol in exact
+// arithmetic, but the rounded floor and sums can land an ulp or two above it. Each recounts the
+// dropped part at threshold and returns threshold where it is within tol, else the largest
+// threshold that may be (below the largest dropped magnitude of every column, row or, for the
+// Frobenius norm, of the whole part, that exceeds tol); every threshold between fails too.
+double lower_until_columns_fit(const double* pr, const uint64_t* jc, uint64_t ncols, double tol,
+                               double threshold);
+// rowsum and rowtop: nrows doubles of scratch each; ir gives each entry's row (below nrows).
+double lower_until_rows_fit(double* rowsum, double* rowtop, const double* pr, const uint64_t* ir,
+                            uint64_t nnz, uint64_t nrows, double tol, double threshold);
+double lower_until_fro_fits(const double* pr, uint64_t nnz, double tol, double threshold);

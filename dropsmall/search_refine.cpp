@@ -37,10 +37,10 @@ static inline double retest(Compaction* c, const double* pr, uint64_t r, int32_t
 }
 
 static inline void subtract_square_if_removed(Compaction* c, const double* pr, uint64_t r,
-                                              double* x)
+                                              double scale, double* x)
 {
     int32_t k;
-    const double a = retest(c, pr, r, &k);
+    const double a = retest(c, pr, r, &k) * scale;
     *x -= a * a;
 }
 
@@ -52,7 +52,7 @@ static inline void subtract_if_removed(Compaction* c, const double* pr, uint64_t
 }
 
 SearchState refine_fro(int32_t* cand, uint64_t ncand, double dropped_norm, const double* pr,
-                       double threshold, double* top)
+                       double threshold, double scale, double* top)
 {
     Compaction c = {cand, threshold, 0, 0.0};
     // From the square of the previous norm: between rounds the Frobenius state is that norm.
@@ -60,12 +60,12 @@ SearchState refine_fro(int32_t* cand, uint64_t ncand, double dropped_norm, const
     uint64_t r = 0;
     for (; r + 4 <= ncand; r += 4) {
         prefetch_for_read(pr + cand[std::min(r + AHEAD, ncand - 1)]);
-        subtract_square_if_removed(&c, pr, r, &x);
-        subtract_square_if_removed(&c, pr, r + 1, &x);
-        subtract_square_if_removed(&c, pr, r + 2, &x);
-        subtract_square_if_removed(&c, pr, r + 3, &x);
+        subtract_square_if_removed(&c, pr, r, scale, &x);
+        subtract_square_if_removed(&c, pr, r + 1, scale, &x);
+        subtract_square_if_removed(&c, pr, r + 2, scale, &x);
+        subtract_square_if_removed(&c, pr, r + 3, scale, &x);
     }
-    for (; r < ncand; ++r) subtract_square_if_removed(&c, pr, r, &x);
+    for (; r < ncand; ++r) subtract_square_if_removed(&c, pr, r, scale, &x);
     SearchState out = {};
     // No clamp: a total rounded below 0 gives a NaN norm, which ends the loop.
     out.dropped_norm = std::sqrt(x);
