@@ -34,7 +34,7 @@ TEST(NormKindRules, TextMustMatchExactly)
     const std::pair<const char*, NormKind> cases[] = {
         {"fro", NORM_FRO}, {"inf", NORM_INF}, {"FRO", NORM_BAD}, {"Inf", NORM_BAD},
         {"fro ", NORM_BAD}, {"frobenius", NORM_BAD}, {"fr", NORM_BAD}, {"1", NORM_BAD},
-        {"", NORM_BAD},
+        {"", NORM_BAD}, {"infinity", NORM_BAD}, {"in", NORM_BAD}, {"inf\n", NORM_BAD},
     };
     for (const auto& [text, kind] : cases) EXPECT_EQ(norm_kind_from_text(text), kind) << text;
 }

@@ -118,27 +118,14 @@ TEST(NormKernels, NaNColumnsAndRowsArePassedOver)
     EXPECT_TRUE(std::isnan(fro(column({INF, NAN}))));
 }
 
-TEST(FrobeniusNorm, HugeAndTinyValuesAreScaledInsteadOfOverflowing)
+// Values whose squares overflow or underflow are covered with the shared norm (test_frobenius);
+// here, what the kernel passes on to it and what it keeps.
+TEST(FrobeniusNorm, InfinitiesAndNaNsKeepTheirMeaning)
 {
-    struct Case {
-        std::vector<double> values;
-        double expected;
-    };
-    const Case exact[] = {
-        {{1e200}, 1e200},
-        {{-1e-200}, 1e-200},
-        {{4.9e-324}, 4.9e-324},
-        {{0.0, 3e200, 0.0, -4e200}, 5e200},
-        {{3e-300, 4e-300}, 5e-300},
-        {{1.7976931348623157e308, 0.0}, 1.7976931348623157e308},
-    };
-    for (const Case& c : exact) {
-        const double got = fro(column(c.values));
-        EXPECT_NEAR(got, c.expected, 2.0 * (std::nextafter(c.expected, INF) - c.expected));
-    }
     EXPECT_SAME_BITS(fro(column({1.7976931348623157e308, 1.7976931348623157e308})), INF);
     EXPECT_SAME_BITS(fro(column({1e200, INF})), INF);
     EXPECT_TRUE(std::isnan(fro(column({1e200, NAN}))));
+    EXPECT_TRUE(std::isnan(fro(column({1e-300, NAN}))));
     EXPECT_SAME_BITS(fro(column({0.0, -0.0})), 0.0);
 }
 

@@ -1,0 +1,116 @@
+// The Frobenius norm shared by spgauge and dropsmall's recount: which values it takes, where the
+// plain sum is trusted, and the scaled sum that replaces it.
+#include "frobenius.h"
+
+#include "norm_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+const double INF = std::numeric_limits<double>::infinity();
+const double QNAN = std::numeric_limits<double>::quiet_NaN();
+
+uint64_t bits_of(double x)
+{
+    uint64_t b;
+    std::memcpy(&b, &x, sizeof b);
+    return b;
+}
+
+double from_bits(uint64_t b)
+{
+    double x;
+    std::memcpy(&x, &b, sizeof x);
+    return x;
+}
+
+// The 2-norm in extended precision and range.
+long double wide_norm(const std::vector<double>& v)
+{
+    long double s = 0.0L;
+    for (double x : v) s += static_cast<long double>(x) * static_cast<long double>(x);
+    return std::sqrt(s);
+}
+
+}  // namespace
+
+// Each result pinned to its bits, and each within an ulp of the 2-norm: the plain sum would
+// give +Inf for the largest double and 0 for the smallest subnormal.
+TEST(FrobeniusNorm, HugeAndTinyValuesKeepTheirNorm)
+{
+    struct Case {
+        std::vector<double> values;
+        uint64_t bits;
+    };
+    const Case cases[] = {
+        {{1e200}, 0x6974e718d7d7625a},
+        {{-1e-200}, 0x16687e92154ef7ac},
+        {{4.9e-324}, 0x0000000000000001},
+        {{0.0, 3e200, 0.0, -4e200}, 0x699a20df0dcd3af0},
+        {{3e-300, 4e-300}, 0x01cac9a7b3b73030},
+        {{1.7976931348623157e308, 0.0}, 0x7fefffffffffffff},
+    };
+    for (const Case& c : cases) {
+        const double got = frobenius_norm(c.values.data(), c.values.size());
+        EXPECT_EQ(bits_of(got), c.bits) << got;
+        const long double want = wide_norm(c.values);
+        EXPECT_LE(std::fabs(static_cast<long double>(got) - want),
+                  static_cast<long double>(std::nextafter(got, INF) - got));
+        EXPECT_EQ(bits_of(frobenius_norm_at_or_below(c.values.data(), c.values.size(), INF)),
+                  c.bits);
+    }
+}
+
+// Squares of 1.25 * 2^-537 are subnormal and round up by a fifth each; 1024 of them beside
+// 2^-510 make a plain total of about 2^-1020, which the scaled sum must replace (trusting
+// totals down to 2^-1022 would give a norm 56 ulps high).
+TEST(FrobeniusNorm, TotalsBelowTwoToMinus969AreScaled)
+{
+    std::vector<double> v(1024, std::ldexp(1.25, -537));
+    v.push_back(std::ldexp(1.0, -510));
+    const double want = from_bits(0x20100000000000c8);
+    EXPECT_EQ(bits_of(frobenius_norm(v.data(), v.size())), bits_of(want));
+    EXPECT_EQ(bits_of(frobenius_norm_at_or_below(v.data(), v.size(), 1.0)), bits_of(want));
+    const long double exact = wide_norm(v);
+    EXPECT_LT(std::fabs(static_cast<long double>(want) - exact), 0x1p-52L * exact);
+}
+
+TEST(FrobeniusNorm, TakesTheValuesAtOrBelowTheThreshold)
+{
+    const double v[] = {3.0, -4.0, 12.0, QNAN, -0.0, INF};
+    EXPECT_EQ(frobenius_norm_at_or_below(v, 6, 4.0), 5.0);    // NaN never, 12 and Inf above
+    EXPECT_EQ(frobenius_norm_at_or_below(v, 6, 12.0), 13.0);
+    EXPECT_EQ(frobenius_norm_at_or_below(v, 6, INF), INF);
+    EXPECT_EQ(bits_of(frobenius_norm_at_or_below(v, 6, 2.0)), bits_of(0.0));
+    EXPECT_EQ(bits_of(frobenius_norm_at_or_below(v, 6, QNAN)), bits_of(0.0));
+    EXPECT_EQ(sum_of_scaled_squares(v, 3, 12.0, 0.25), 0.75 * 0.75 + 1.0 + 9.0);
+    EXPECT_EQ(largest_at_or_below(v, 6, 5.0), 4.0);
+    EXPECT_EQ(largest_at_or_below(v, 0, 5.0), 0.0);
+}
+
+// The balanced scale centres the range on 1 and keeps the largest below 2^480, as a normal
+// power of two.
+TEST(FrobeniusNorm, BalancedScaleKeepsEverySquareNormal)
+{
+    struct Case {
+        double largest, least, scale;
+    };
+    const Case cases[] = {
+        {1.0, 1.0, 1.0},
+        {0x1p600, 0x1p400, 0x1p-500},
+        {0x1p-600, 0x1p-800, 0x1p700},
+        {0x1p10, 0x1p-1, 0x1p-4},                // the middle exponent, 4.5, is floored
+        {0x1p-1, 0x1p-10, 0x1p6},                // and so is -5.5
+        {0x1p1000, 0x1p-1000, 0x1p-520},         // a range past 2^1000: the largest first
+        {0x1p-1070, 0x1p-1074, 0x1p1023},        // the scale itself stays a normal double
+        {0x1p700, 0x1p700, 0x1p-700},
+        {0x1p1000, 0x1p-100, 0x1p-520},          // lowered: the largest stays below 2^480
+    };
+    for (const Case& c : cases) EXPECT_EQ(balanced_scale(c.largest, c.least), c.scale) << c.largest;
+}
