@@ -3,9 +3,10 @@
 // values, tol and ratio across the whole range of doubles, claims of more stored entries than a
 // call may take, and now and then a host allocation that fails. Every call must end in one of
 // the fixed messages or return a valid sparse B of A's size holding A's largest entries and no
-// more capacity than it needs, the dropped part within tol, and the ratio as a 1-by-1 double.
+// more capacity than it needs, the dropped part within tol exactly as spgauge measures it, and
+// the ratio as a 1-by-1 double.
 #include "fuzz_support.h"
-#include "reference_norms.h"
+#include "norm_kernels.h"
 
 namespace {
 
@@ -75,20 +76,22 @@ Dropped check_subset(const standin::SparseContents& a, const standin::SparseCont
     return d;
 }
 
-// The dropped part's norm, in extended precision, within tol.
-void check_bound(const Dropped& d, double tol, int kind, const std::string& context)
+// The dropped part within tol exactly, as spgauge measures it: its entries in A's order, their
+// sums in storage order.
+void check_bound(const Dropped& d, uint64_t nrows, uint64_t ncols, double tol, int kind,
+                 const std::string& context)
 {
-    long double norm = 0.0L;
-    if (kind == 0) norm = fuzz::wide_fro_norm(d.values);
-    if (kind == 1) norm = fuzz::wide_largest_sum(d.values, d.cols);
-    if (kind == 2) norm = fuzz::wide_largest_sum(d.values, d.rows);
-    // Within a few roundings. Among subnormals the sums of magnitudes are exact, so the 1- and
-    // infinity norms get no more; the Frobenius floor times the square root of a count is
-    // itself rounded there, by up to half the smallest subnormal.
-    const long double slack = kind == 0 ? std::numeric_limits<double>::denorm_min() : 0.0L;
-    if (!(norm <= static_cast<long double>(tol) * (1.0L + 1e-12L) + slack))
-        fuzz::fault("dropped part's norm " + fuzz::hex(static_cast<double>(norm)) + " exceeds tol " +
-                    fuzz::hex(tol) + " for kind " + std::to_string(kind) + "; " + context);
+    std::vector<uint64_t> jc(ncols + 1, 0);
+    for (uint64_t j : d.cols) ++jc[j + 1];
+    for (uint64_t j = 0; j < ncols; ++j) jc[j + 1] += jc[j];
+    const uint64_t n = d.values.size();
+    double norm = 0.0;
+    if (kind == 0) norm = frobenius_norm(d.values.data(), n);
+    if (kind == 1) norm = one_norm(d.values.data(), jc.data(), ncols);
+    if (kind == 2) norm = inf_norm(d.values.data(), d.rows.data(), n, nrows);
+    if (!(norm <= tol))
+        fuzz::fault("dropped part's norm " + fuzz::hex(norm) + " exceeds tol " + fuzz::hex(tol) +
+                    " for kind " + std::to_string(kind) + "; " + context);
 }
 
 }  // namespace
@@ -137,7 +140,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const standin::SparseContents a = standin::read_sparse(args.inputs[0]);
             const Dropped d = check_subset(a, standin::read_sparse(out.outputs[0].get()));
             if (tol_known && std::isnan(tol) && !d.values.empty()) fuzz::fault("tol NaN dropped entries");
-            if (tol_known && kind >= 0 && !std::isnan(tol)) check_bound(d, tol, kind, "A " + fuzz::describe(a) + "; ratio in " + fuzz::hex(ratio));
+            if (tol_known && kind >= 0 && !std::isnan(tol))
+                check_bound(d, a.nrows, a.ncols, tol, kind,
+                            "A " + fuzz::describe(a) + "; ratio in " + fuzz::hex(ratio));
         }
     }
     fuzz::check_nothing_alive();

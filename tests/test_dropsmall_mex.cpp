@@ -2,6 +2,7 @@
 #include "threshold_search.h"
 
 #include "random_csc.h"
+#include "search_model.h"
 #include "standin.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +75,27 @@ SearchResult search_alone(const TestMatrix& m, double tol, NormKind kind, double
     if (ratio == 0.0) ratio = 1.0;
     int32_t* cand = static_cast<int32_t*>(mxCalloc(v.nnz, sizeof(int32_t)));
     return search_threshold(kind, v, tol, ratio, tol / ratio, cand);
+}
+
+// The entries that A has and B has not, in A's order: A - B, as a host would store it.
+TestMatrix minus(const TestMatrix& a, const standin::SparseContents& b)
+{
+    TestMatrix d;
+    d.nrows = a.nrows;
+    d.ncols = a.ncols;
+    for (uint64_t j = 0; j < a.ncols; ++j) {
+        uint64_t kb = b.jc[j];
+        for (uint64_t k = a.jc[j]; k < a.jc[j + 1]; ++k) {
+            if (kb < b.jc[j + 1] && b.ir[kb] == a.ir[k]) {
+                ++kb;
+                continue;
+            }
+            d.ir.push_back(a.ir[k]);
+            d.pr.push_back(a.pr[k]);
+        }
+        d.jc.push_back(d.pr.size());
+    }
+    return d;
 }
 
 // The kind-norm of the entries that A has and B has not, in extended precision and range.
@@ -261,7 +283,7 @@ TEST(DropsmallMex, RandomCallsKeepExactlyTheEntriesAboveTheThreshold)
         const double ratio = ratios[rng() % 6];
         Array a = as_array(m);
         const Filtered f = run(a.get(), tol, kind, ratio);
-        const SearchResult expected = search_alone(m, tol, kind, ratio);
+        const Model expected = model_search(m, kind, tol, ratio);
         EXPECT_EQ(bits_of(f.ratio), bits_of(expected.ratio));
         standin::SparseContents want{m.nrows, m.ncols, 0, {0}, {}, {}};
         for (uint64_t j = 0; j < m.ncols; ++j) {
@@ -277,9 +299,62 @@ TEST(DropsmallMex, RandomCallsKeepExactlyTheEntriesAboveTheThreshold)
         EXPECT_TRUE(same_bits(f.b.pr, want.pr));
         EXPECT_EQ(f.b.nzmax, std::max<uint64_t>(want.pr.size(), 1));
         if (!std::isnan(tol)) {
+            EXPECT_LE(kernel_norm(minus(m, f.b), kind), tol);
             const long double slack = 1.0L + static_cast<long double>(m.pr.size() + 4) * 0x1p-52L;
             EXPECT_LE(dropped_norm(m, f.b, kind), static_cast<long double>(tol) * slack);
         }
+    }
+}
+
+// What every call promises, over thousands of seeded calls of every kind, shape, tie and
+// extreme: spgauge(A - B, kind) <= tol exactly; and the same call with A and tol times 2^k,
+// for magnitudes near 1 and k from -900 to 900, returns the same ratio and B times 2^k.
+TEST(DropsmallMex, EveryResultIsWithinTolAndTheSameAtEveryScale)
+{
+    std::mt19937_64 rng(20261208);
+    const NormKind kinds[] = {NORM_FRO, NORM_ONE, NORM_INF};
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int trial = 0; trial < 3000; ++trial) {
+        SCOPED_TRACE(trial);
+        ValueMix mix;
+        mix.ties = trial % 2 == 0;
+        mix.extremes = trial % 5 == 0;
+        mix.specials = trial % 7 == 0;
+        const TestMatrix m = random_shaped_matrix(rng, mix);
+        const NormKind kind = kinds[trial % 3];
+        double norm = kernel_norm(m, kind);
+        if (!(norm < INF)) norm = 1.0;
+        const double tols[] = {0.0, norm * unit(rng), norm * 0.999, norm, 1e-300, 1e300,
+                               norm * 1e-3};
+        const double tol = tols[rng() % 7];
+        const double ratios[] = {0.0, 1.0, 0.5 + 4.0 * unit(rng), 1e-3, 1e3, -1.0, INF};
+        const double ratio = ratios[rng() % 7];
+        Array a = as_array(m);
+        const Filtered f = run(a.get(), tol, kind, ratio);
+        EXPECT_LE(kernel_norm(minus(m, f.b), kind), tol) << "tol " << tol << " ratio " << ratio;
+    }
+    for (int trial = 0; trial < 1500; ++trial) {
+        SCOPED_TRACE(trial);
+        ValueMix mix;
+        mix.specials = mix.extremes = false;
+        mix.ties = trial % 2 == 0;
+        const TestMatrix m = random_shaped_matrix(rng, mix);
+        const NormKind kind = kinds[trial % 3];
+        const double tol = kernel_norm(m, kind) * (0.01 + unit(rng));
+        const double ratios[] = {0.0, 1.0, 0.5 + 4.0 * unit(rng)};
+        const double ratio = ratios[rng() % 3];
+        const int k = static_cast<int>(rng() % 1801) - 900;
+        TestMatrix scaled = m;
+        for (double& x : scaled.pr) x = std::ldexp(x, k);
+        Array a = as_array(m), b = as_array(scaled);
+        const Filtered plain = run(a.get(), tol, kind, ratio);
+        const Filtered at_k = run(b.get(), std::ldexp(tol, k), kind, ratio);
+        EXPECT_EQ(bits_of(at_k.ratio), bits_of(plain.ratio)) << "k " << k;
+        std::vector<double> want = plain.b.pr;
+        for (double& x : want) x = std::ldexp(x, k);
+        EXPECT_TRUE(same_bits(at_k.b.pr, want)) << "k " << k;
+        EXPECT_EQ(at_k.b.jc, plain.b.jc);
+        EXPECT_EQ(at_k.b.ir, plain.b.ir);
     }
 }
 
