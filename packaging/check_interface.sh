@@ -12,13 +12,15 @@ set -eu
 format=$1 name=$2 file=$3
 
 # The host operations each deliverable uses, by the names a binary built with MATLAB's 64-bit
-# API (-R2017b) imports: the _730 entry points where MATLAB has one. mexErrMsgTxt is libmex's,
+# API (-R2017b) imports: the _730 entry points where MATLAB has one. The mex* ones are libmex's,
 # the rest libmx's.
 case $name in
 spgauge)
-  libmex="mexErrMsgTxt"
+  libmex="mexCallMATLAB
+mexErrMsgIdAndTxt"
   libmx="mxCalloc
 mxCreateDoubleMatrix_730
+mxDestroyArray
 mxFree
 mxGetClassID
 mxGetData
@@ -31,16 +33,19 @@ mxGetNumberOfElements
 mxGetPr
 mxGetString_730
 mxIsChar
+mxIsClass
 mxIsComplex
 mxIsDouble
 mxIsLogical
 mxIsNumeric
 mxIsSparse" ;;
 dropsmall)
-  libmex="mexErrMsgTxt"
+  libmex="mexCallMATLAB
+mexErrMsgIdAndTxt"
   libmx="mxCalloc
 mxCreateDoubleMatrix_730
 mxCreateSparse_730
+mxDestroyArray
 mxFree
 mxGetClassID
 mxGetData
@@ -53,6 +58,7 @@ mxGetNumberOfElements
 mxGetPr
 mxGetString_730
 mxIsChar
+mxIsClass
 mxIsComplex
 mxIsDouble
 mxIsLogical

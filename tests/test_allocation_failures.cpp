@@ -109,14 +109,17 @@ TEST(AllocationFailures, EverySpgaugeRequestEndsTheCallCleanly)
     const standin::MexFunction fn = standin::load_mex(SPGAUGE_MODULE);
     Array a = spread(), empty = standin::sparse(0, 0, {0}, {}, {});
     Array fro = standin::text("fro"), inf = standin::text("inf"), one = standin::scalar(1.0);
+    Array inf_string = standin::string_scalar("inf");
     const Case cases[] = {
         {"fro", 1, {a.get(), fro.get()}},
         {"one", 0, {a.get(), one.get()}},
         {"inf", 1, {a.get(), inf.get()}},
         {"inf of an empty matrix", 1, {empty.get(), inf.get()}},
+        {"inf as a string object", 1, {a.get(), inf_string.get()}},
     };
-    // Requests: the text buffer (texts only), the result, the row sums (infinity norm only).
-    const long requests[] = {2, 1, 3, 3};
+    // Requests: the text converted by char (string objects only), the text buffer (texts only),
+    // the result, the row sums (infinity norm only).
+    const long requests[] = {2, 1, 3, 3, 4};
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(fail_each_allocation(fn, cases[i]), requests[i]) << cases[i].name;
 }
