@@ -8,7 +8,7 @@ set -u
 valgrind=$1 octave=$2 extensions=$3 script=$4 log=$5
 start=$(date +%s)
 "$valgrind" --tool=memcheck --leak-check=no --num-callers=40 --fullpath-after= --log-file="$log" \
-  "$octave" --no-gui --norc --no-window-system --quiet \
+  "$octave" --no-gui --norc --no-window-system --no-history --quiet \
   --eval "addpath('$extensions'); try, run('$script'); catch err, disp(err.message); exit(1); end"
 status=$?
 echo "memcheck run: $(( $(date +%s) - start )) s, octave exit status $status, log $log"
