@@ -756,7 +756,8 @@ MexFunction load_mex(const std::string& path)
     void* symbol = dlsym(handle, "mexFunction");
 #endif
     if (symbol == nullptr) throw std::runtime_error("no mexFunction in " + path);
-    return reinterpret_cast<MexFunction>(symbol);
+    // Through the generic function type, which converts to any other without a warning.
+    return reinterpret_cast<MexFunction>(reinterpret_cast<void (*)()>(symbol));
 }
 
 size_t live_scratch_blocks()
