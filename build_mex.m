@@ -50,20 +50,19 @@ fprintf('Built %s in %s\nUse them with: addpath(''%s'')\n', strjoin(names, ' and
         outdir, outdir);
 end
 
-% The sources and include folders of one extension; the shared checks go into both.
+% The sources and include folders of one extension: every C++ file of its folder and of the
+% shared folder, which goes into both.
 function [sources, includes] = sources_of(root, name)
-switch name
-  case 'spgauge'
-    files = {'spgauge/spgauge_mex.cpp', 'spgauge/norm_kernels.cpp'};
-  case 'dropsmall'
-    files = {'dropsmall/dropsmall_mex.cpp', 'dropsmall/threshold_search.cpp', ...
-             'dropsmall/assemble_filtered.cpp'};
-  otherwise
-    error('build_mex:name', 'Unknown extension ''%s'': the names are spgauge and dropsmall.', ...
-          name);
+if ~any(strcmp(name, {'spgauge', 'dropsmall'}))
+  error('build_mex:name', 'Unknown extension ''%s'': the names are spgauge and dropsmall.', ...
+        name);
 end
-files{end + 1} = 'common/gateway_args.cpp';
-sources = cellfun(@(f) fullfile(root, f), files, 'UniformOutput', false);
+sources = {};
+for folder = {name, 'common'}
+  found = dir(fullfile(root, folder{1}, '*.cpp'));
+  sources = [sources, cellfun(@(f) fullfile(root, folder{1}, f), {found.name}, ...
+                              'UniformOutput', false)];
+end
 includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, name)]};
 end
 

@@ -113,7 +113,8 @@ inline uint64_t any_row_count(ByteReader& in)
     if (how < 150) return how % 33;
     if (how < 210) return 1 + in.below(4096);
     if (how < 235) return 1 + in.below(uint64_t{1} << 22);
-    // 2^23 rows and more: a row-sum array of HOST_MEMORY or more, refused beyond it.
+    // 2^23 rows and more: a row-sum array for all of them would pass HOST_MEMORY, so a call
+    // that asks for memory in proportion to the rows is refused, and that refusal is a fault.
     return uint64_t{1} << (23 + in.byte() % 40);
 }
 
@@ -414,8 +415,10 @@ inline void check_outcome(const standin::Outcome& out, const std::vector<std::st
     if (out.wrote_past_slots) fault("stored something beyond the output slots");
     if (out.blocks_leaked != 0) fault("a block replaced in an array was never released");
     if (out.inputs_changed) fault("changed an input");
-    const bool refused_by_limit = standin::allocations_refused() != refused_before;
-    if (oom_expected || refused_by_limit) {
+    // No call on these few entries needs a block near HOST_MEMORY, whatever its row count.
+    if (standin::allocations_refused() != refused_before)
+        fault("asked the host for a block beyond what the stored entries need");
+    if (oom_expected) {
         // The host ends such a call itself and releases what it made; nothing else is promised.
         if (!out.failed || out.message != "Out of memory.")
             fault("an allocation failure did not end the call: " + out.message);
@@ -448,7 +451,8 @@ inline long pick_failing_allocation(ByteReader& in)
 }
 
 // A single block above this ends the call with "Out of memory.", as a host with this much free
-// memory would; it keeps the harness well inside the fuzzer's own memory limit.
+// memory would; it keeps the harness well inside the fuzzer's own memory limit. The matrices
+// hold at most MOST_ENTRIES entries and MOST_COLUMNS columns, so no call needs that much.
 constexpr size_t HOST_MEMORY = size_t{64} << 20;
 
 }  // namespace fuzz

@@ -3,6 +3,7 @@
 #include "csc_view.h"
 #include "host_api.h"
 #include "prefetch.h"
+#include "row_numbering.h"
 
 #include <algorithm>
 #include <cmath>
@@ -191,11 +192,27 @@ static double largest_of(const double* values, uint64_t n)
     return best;
 }
 
-double inf_norm(const double* pr, const uint64_t* ir, uint64_t nnz, uint64_t nrows)
+static double largest_row_sum(const double* pr, const uint64_t* row, uint64_t nnz, uint64_t nrows)
 {
     double* rowsum = static_cast<double*>(mxCalloc(nrows, sizeof(double)));
-    add_row_magnitudes(rowsum, pr, ir, nnz);
+    add_row_magnitudes(rowsum, pr, row, nnz);
     const double best = largest_of(rowsum, nrows);
     mxFree(rowsum);
+    return best;
+}
+
+// Where the rows outnumber the stored entries, only the rows that hold entries get a sum: memory
+// and time follow the stored entries, not the row count. Each row still sums in storage order.
+double inf_norm(const double* pr, const uint64_t* ir, uint64_t nnz, uint64_t nrows)
+{
+    if (nrows <= nnz) return largest_row_sum(pr, ir, nnz, nrows);
+    uint64_t* row_of = static_cast<uint64_t*>(mxCalloc(nnz, sizeof(uint64_t)));
+    uint64_t* order = static_cast<uint64_t*>(mxCalloc(nnz, sizeof(uint64_t)));
+    uint64_t* spare = static_cast<uint64_t*>(mxCalloc(nnz, sizeof(uint64_t)));
+    const uint64_t occupied = number_occupied_rows(ir, nnz, nrows, row_of, order, spare);
+    mxFree(spare);
+    mxFree(order);
+    const double best = largest_row_sum(pr, row_of, nnz, occupied);
+    mxFree(row_of);
     return best;
 }

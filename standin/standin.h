@@ -72,6 +72,7 @@ struct Outcome {
     size_t scratch_peak_bytes = 0;  // most scratch bytes live at once during the call
     size_t peak_bytes = 0;          // most bytes held at once: scratch plus arrays made by the call
     size_t output_bytes = 0;        // on success: storage of the arrays in the slots at the end
+    size_t requested_bytes = 0;     // every block the call asked of the host, summed
     bool inputs_changed = false;
     std::vector<std::string> host_calls;  // the host operations used, in order
 };
@@ -91,7 +92,8 @@ long allocations_requested();
 // Inside a call, a single block larger than this many bytes ends the call with "Out of memory."
 // (as a host does when it cannot find the memory); 0, the default, sets no limit.
 void set_allocation_limit(size_t bytes);
-// Requests refused since the program started: above that limit, or of a size beyond size_t.
+// Requests refused since the program started: above that limit, or arrays of a size beyond
+// size_t. An mxCalloc whose count times size overflows ends the program instead (see mxCalloc).
 long allocations_refused();
 
 // Arrays and blocks (scratch or array storage) alive right now, inputs and kept outputs included.

@@ -11,6 +11,7 @@
 #endif
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -50,6 +51,7 @@ struct HostState {
     size_t scratch_peak_bytes = 0;
     size_t call_bytes = 0;  // scratch plus the storage of arrays created in the current call
     size_t call_peak_bytes = 0;
+    size_t call_requested_bytes = 0;  // every block asked for in the current call, summed
     long fail_at = 0;
     long requested = 0;
     bool in_call = false;
@@ -91,6 +93,7 @@ void count_request()
 void* allocate(size_t bytes, const mxArray* owner)
 {
     HostState& h = host();
+    if (h.in_call) h.call_requested_bytes += bytes;
     // A real host refuses a request larger than the memory it can find by ending the call.
     if (h.in_call && h.allocation_limit > 0 && bytes > h.allocation_limit) {
         ++h.refused;
@@ -363,11 +366,22 @@ int mxGetString_730(const mxArray* a, char* buffer, mwSize buffer_length)
     return 0;
 }
 
+// GNU Octave's mxCalloc multiplies count by size without a check and hands back the small block
+// the wrapped product asks for; a request like that is a fault of the caller, never a refusal.
+[[noreturn]] static void wrapped_request(size_t count, size_t element_size)
+{
+    std::fprintf(stderr, "stand-in host: mxCalloc(%zu, %zu) overflows size_t: a host that wraps "
+                 "the product would hand back a block too small\n", count, element_size);
+    std::abort();
+}
+
 void* mxCalloc(size_t count, size_t element_size)
 {
     log_call("mxCalloc");
     count_request();
-    return allocate(checked_product(count, element_size), nullptr);
+    size_t bytes;
+    if (__builtin_mul_overflow(count, element_size, &bytes)) wrapped_request(count, element_size);
+    return allocate(bytes, nullptr);
 }
 
 void* mxRealloc(void* block, size_t bytes)
@@ -682,6 +696,7 @@ static void reset_call_state()
     for (auto& entry : h.blocks) entry.second.in_call = false;
     h.call_bytes = 0;
     h.call_peak_bytes = 0;
+    h.call_requested_bytes = 0;
 }
 
 // Bytes of the blocks that belong to array a.
@@ -721,6 +736,7 @@ Outcome call(MexFunction fn, int nlhs, const std::vector<const mxArray*>& inputs
     out.host_calls = h.host_calls;
     out.scratch_peak_bytes = h.scratch_peak_bytes;
     out.peak_bytes = h.call_peak_bytes;
+    out.requested_bytes = h.call_requested_bytes;
     out.scratch_left = release_unowned(false);
     out.blocks_leaked = release_unowned(true);
     if (out.failed) {

@@ -1,0 +1,390 @@
+// The driver of the threshold search: the first pass, the rounds that lower the threshold by
+// tol / norm, the recount that verifies the bound, and the scratch they share.
+#include "threshold_search.h"
+
+#include "host_api.h"
+#include "row_numbering.h"
+#include "search_internal.h"
+
+#include <cassert>
+#include <cmath>
+#include <limits>
+
+static constexpr double INF = std::numeric_limits<double>::infinity();
+
+// Rounds that remove nothing cost O(1) each, but a norm a few ulps above tol lowers the threshold
+// by a few ulps a round, and a gap between two candidates could take some 2^52 of them. After
+// this many in the whole search, a round that would remove nothing steps the threshold just
+// below the largest live candidate instead.
+static constexpr uint64_t MAX_IDLE_ROUNDS = 1000000;
+
+// Re-reading the live candidates is cheapest while rounds remove many of them. Once the re-reads
+// would pass this many times the first pass's candidates, the live ones are put in order of
+// magnitude and each round touches only those it removes.
+static constexpr uint64_t REREADS_BEFORE_ORDERING = 4;
+
+// Unit roundoff of IEEE double with rounding to nearest.
+static constexpr double UNIT_ROUNDOFF = 0x1p-53;
+
+// Everything the driver carries from round to round besides the SearchState.
+struct SearchRun {
+    NormKind kind;
+    CscView a;
+    double tol;
+    int32_t* cand;
+    ColumnSums cols;        // 1-norm
+    double* rowsum;         // infinity norm: a sum per row that holds entries
+    const uint64_t* rows;   // infinity norm: the row of each stored entry (a.ir, or renumbered)
+    uint64_t* renumbered;   // the renumbered rows, where the rows outnumber the stored entries
+    Ranking rank;           // 1- and infinity norm: the largest column or row sum
+    MagnitudeOrder order;   // order.c stays null until the rounds take candidates by magnitude
+    uint64_t per_sum;       // most entries one column (1-norm) or row (infinity norm) can hold
+    SearchState state;
+    double ratio;
+    double top;             // largest live candidate magnitude, 0 when there is none
+    uint64_t first_ncand;   // candidates after the first pass
+    uint64_t rereads;       // live candidates read again by refinements
+    uint64_t removed;       // candidates removed so far: names the dropped set at this threshold
+    // The running norm's rounding history: the norm it started from (after the first pass or a
+    // recount) and the rounds since. They bound its error.
+    double history_norm;
+    uint64_t history_rounds;
+    // The last recount that found the dropped norm above tol, and the dropped set it measured.
+    bool recount_failed;
+    uint64_t failed_removed;
+    double failed_norm;
+    SearchResult work;      // the counts of work done, filled as the search goes
+};
+
+// Zero-filled scratch from the host. Counts come from the stored entries and the columns, which
+// the host already holds in memory, so no product reaches the host wrapped.
+static void* take_scratch(uint64_t count, size_t size)
+{
+    assert(count <= SIZE_MAX / size);
+    return mxCalloc(count, size);
+}
+
+static void release_scratch(void* block)
+{
+    if (block != nullptr) mxFree(block);
+}
+
+static SearchRun start_run(NormKind kind, const CscView& a, double tol, double ratio,
+                           int32_t* cand)
+{
+    SearchRun run = {};
+    run.kind = kind;
+    run.a = a;
+    run.tol = tol;
+    run.cand = cand;
+    run.ratio = ratio;
+    if (kind == NORM_FRO) {
+        run.state.floor = floor_fro(tol, a.nnz);
+    } else if (kind == NORM_ONE) {
+        run.per_sum = largest_column_count(a.jc, a.ncols);
+        run.state.floor = floor_one(tol, run.per_sum);
+        run.state.ncols_field = a.ncols;
+    } else {
+        run.per_sum = a.ncols < a.nnz ? a.ncols : a.nnz;
+        run.state.floor = floor_inf(tol, a.ncols);
+    }
+    return run;
+}
+
+static void release_run(SearchRun* run)
+{
+    mxFree(run->cand);
+    release_scratch(run->cols.sum);
+    release_scratch(run->cols.column);
+    release_scratch(run->cols.active);
+    release_scratch(run->cols.live);
+    release_scratch(run->rowsum);
+    release_scratch(run->renumbered);
+    release_scratch(run->rank.tree.node);
+    release_scratch(run->rank.changed);
+    release_scratch(run->order.c);
+}
+
+// The tree that ranks n sums, and room to note the sums a round changes (one per candidate).
+static void start_ranking(SearchRun* run, const double* sum, uint64_t n, uint64_t changes)
+{
+    run->rank.tree.n = n;
+    run->rank.tree.node = static_cast<double*>(take_scratch(2 * n + 1, sizeof(double)));
+    run->rank.changed = static_cast<uint32_t*>(take_scratch(changes, sizeof(uint32_t)));
+    rank_all(&run->rank.tree, sum);
+    run->rank.updates += n;
+}
+
+static void first_pass_one(SearchRun* run)
+{
+    const uint64_t room = run->a.ncols < run->a.nnz ? run->a.ncols : run->a.nnz;
+    ColumnSums* cols = &run->cols;
+    cols->sum = static_cast<double*>(take_scratch(room, sizeof(double)));
+    cols->column = static_cast<uint64_t*>(take_scratch(room, sizeof(uint64_t)));
+    cols->active = static_cast<uint64_t*>(take_scratch(room, sizeof(uint64_t)));
+    cols->live = static_cast<uint64_t*>(take_scratch(room, sizeof(uint64_t)));
+    run->state = classify_one(run->cand, cols, run->a.pr, run->a.jc, run->state, &run->top);
+    run->work.entries_read += run->a.nnz;
+    start_ranking(run, cols->sum, cols->ncolumns, run->state.ncand);
+}
+
+// Where the rows outnumber the stored entries, only the rows that hold entries get a sum.
+static void first_pass_inf(SearchRun* run)
+{
+    const CscView& a = run->a;
+    uint64_t nrows = a.nrows;
+    run->rows = a.ir;
+    if (a.nrows > a.nnz) {
+        run->renumbered = static_cast<uint64_t*>(take_scratch(a.nnz, sizeof(uint64_t)));
+        uint64_t* order = static_cast<uint64_t*>(take_scratch(a.nnz, sizeof(uint64_t)));
+        uint64_t* spare = static_cast<uint64_t*>(take_scratch(a.nnz, sizeof(uint64_t)));
+        nrows = number_occupied_rows(a.ir, a.nnz, a.nrows, run->renumbered, order, spare);
+        mxFree(spare);
+        mxFree(order);
+        run->rows = run->renumbered;
+        run->work.entries_read += a.nnz;
+    }
+    run->rowsum = static_cast<double*>(take_scratch(nrows, sizeof(double)));
+    run->state.nrows_field = nrows;
+    run->state.ncand = a.nnz;  // the first pass reads it as the number of entries to scan
+    run->state = classify_inf(run->cand, run->rowsum, a.pr, run->rows, run->state, &run->top);
+    run->work.entries_read += a.nnz;
+    start_ranking(run, run->rowsum, nrows, run->state.ncand);
+}
+
+static void first_pass(SearchRun* run)
+{
+    SearchState* st = &run->state;
+    if (run->kind == NORM_FRO) {
+        const SearchState r =
+            classify_fro(run->cand, run->a.pr, run->a.nnz, st->threshold, st->floor, &run->top);
+        st->dropped_norm = r.dropped_norm;
+        st->ncand = r.ncand;
+        st->nbelow = r.nbelow;
+        run->work.entries_read += run->a.nnz;
+    } else if (run->kind == NORM_ONE) {
+        first_pass_one(run);
+    } else {
+        first_pass_inf(run);
+    }
+    run->first_ncand = st->ncand;
+    run->history_norm = st->dropped_norm;
+}
+
+// A refinement that re-reads every live candidate.
+static void scan_round(SearchRun* run)
+{
+    SearchState* st = &run->state;
+    run->rereads += st->ncand;
+    run->work.entries_read += st->ncand;
+    if (run->kind == NORM_FRO) {
+        const SearchState r =
+            refine_fro(run->cand, st->ncand, st->dropped_norm, run->a.pr, st->threshold, &run->top);
+        st->dropped_norm = r.dropped_norm;
+        st->ncand = r.ncand;
+    } else if (run->kind == NORM_ONE) {
+        *st = refine_one(run->cand, &run->cols, &run->rank, run->a.pr, *st, &run->top);
+    } else {
+        *st = refine_inf(run->cand, run->rowsum, &run->rank, run->a.pr, run->rows, *st,
+                         &run->top);
+    }
+    ++run->work.scan_rounds;
+}
+
+// A refinement that takes the candidates it removes from the front of the magnitude order.
+static void ordered_round(SearchRun* run)
+{
+    SearchState* st = &run->state;
+    const uint64_t before = st->ncand;
+    if (run->order.c == nullptr) {
+        run->order.c = static_cast<OrderedCandidate*>(take_scratch(before, sizeof(OrderedCandidate)));
+        order_by_magnitude(&run->order, run->cand, before, run->a.pr,
+                           run->kind == NORM_INF ? run->rows : nullptr,
+                           run->kind == NORM_ONE ? &run->cols : nullptr);
+        run->work.entries_read += before;
+    }
+    if (run->kind == NORM_FRO)
+        *st = remove_above(&run->order, nullptr, nullptr, 0.0, *st, &run->top);
+    else if (run->kind == NORM_ONE)
+        *st = remove_above(&run->order, run->cols.sum, &run->rank, run->cols.settled, *st,
+                           &run->top);
+    else
+        *st = remove_above(&run->order, run->rowsum, &run->rank, 0.0, *st, &run->top);
+    run->work.entries_read += before - st->ncand;
+    ++run->work.ordered_rounds;
+}
+
+// A refinement at a threshold below the largest live candidate: it removes at least one.
+static void refining_round(SearchRun* run)
+{
+    const uint64_t before = run->state.ncand;
+    const bool rereading_pays =
+        run->rereads + before <= REREADS_BEFORE_ORDERING * run->first_ncand;
+    if (run->order.c == nullptr && rereading_pays)
+        scan_round(run);
+    else
+        ordered_round(run);
+    assert(run->state.ncand < before);
+    run->removed += before - run->state.ncand;
+}
+
+// A refinement at a threshold at or above every live candidate removes nothing: its outcome is
+// what the scan would compute, without the scan.
+static void idle_round(SearchRun* run)
+{
+    SearchState* st = &run->state;
+    if (run->kind == NORM_FRO) st->dropped_norm = std::sqrt(st->dropped_norm * st->dropped_norm);
+    ++run->work.idle_rounds;
+}
+
+// One round of the loop: lowers the threshold by tol / norm and refines. Returns false when the
+// threshold reached the floor instead, which ends the loop.
+static bool run_round(SearchRun* run)
+{
+    SearchState* st = &run->state;
+    ++run->work.rounds;
+    ++run->history_rounds;
+    run->ratio = st->dropped_norm / st->threshold;
+    double next = run->tol / run->ratio;
+    if (!(next > st->floor)) return false;  // a NaN threshold clamps too
+    const bool idle = st->ncand == 0 || next >= run->top;
+    // A threshold that does not fall, or an idle round once the search has spent its budget of
+    // them, could go on for ever: step just below the largest live candidate instead.
+    if ((idle && run->work.idle_rounds >= MAX_IDLE_ROUNDS) || !(next < st->threshold)) {
+        if (st->ncand == 0) return false;
+        next = std::nextafter(run->top, -INF);
+        if (!(next > st->floor)) return false;
+    }
+    assert(next < st->threshold);
+    st->threshold = next;
+    if (st->ncand == 0 || next >= run->top)
+        idle_round(run);
+    else
+        refining_round(run);
+    return true;
+}
+
+// True when rounding-error bounds prove that a recount would find the dropped norm within tol.
+// With u = 2^-53 and W the larger of tol and the norm the history started from:
+// - 1- and infinity norm: a column or row sum has seen at most 2 n additions and subtractions of
+//   terms of size at most W (n entries per column or row), so it is off by at most 2.1 n u W,
+//   and a recount of n terms adds 1.1 n u; 8 n + 64 covers both and the rounding of the test.
+// - Frobenius: a square norm has seen nnz squares, nnz subtractions and about 4 roundings per
+//   round, each within u W^2, and a recount adds 2 (nnz + 4) u; 8 (nnz + rounds) + 64 covers
+//   these. Above 2^-400, the squares lost to underflow are far below the slack.
+// Outside the ranges where the terms stay normal and finite, the recount runs.
+static bool bound_proves_within_tol(const SearchRun* run)
+{
+    const double norm = run->state.dropped_norm;
+    const double tol = run->tol;
+    const double start = run->history_norm;
+    if (!(norm <= tol) || !(start < INF)) return false;
+    const double w = start > tol ? start : tol;
+    if (run->kind == NORM_FRO) {
+        if (!(tol >= 0x1p-400 && w <= 0x1p400)) return false;
+        const double nterms = 8.0 * static_cast<double>(run->a.nnz) +
+                              8.0 * static_cast<double>(run->history_rounds) + 64.0;
+        if (nterms > 0x1p49) return false;
+        return norm * norm + nterms * UNIT_ROUNDOFF * w * w <= tol * tol;
+    }
+    if (!(tol >= 0x1p-900 && w <= 0x1p900)) return false;
+    const double nterms = 8.0 * static_cast<double>(run->per_sum) + 64.0;
+    return norm + nterms * UNIT_ROUNDOFF * w <= tol;
+}
+
+// Recomputes the dropped norm at the current threshold; for the 1- and infinity norms the
+// column or row sums are recomputed in place and ranked again.
+static double recount(SearchRun* run)
+{
+    const CscView& a = run->a;
+    const double t = run->state.threshold;
+    if (run->kind == NORM_FRO) {
+        run->work.entries_read += a.nnz;
+        return dropped_fro_norm(a.pr, a.nnz, t);
+    }
+    double settled = 0.0;
+    if (run->kind == NORM_ONE) {
+        run->work.entries_read += recount_column_sums(&run->cols, a.pr, a.jc, t);
+        rank_all(&run->rank.tree, run->cols.sum);
+        settled = run->cols.settled;
+    } else {
+        run->work.entries_read += a.nnz;
+        recount_row_sums(run->rowsum, a.pr, run->rows, a.nnz, run->state.nrows_field, t);
+        rank_all(&run->rank.tree, run->rowsum);
+    }
+    run->rank.updates += run->rank.tree.n;
+    const double best = largest(run->rank.tree);
+    return best > settled ? best : settled;
+}
+
+// Called when the loop has ended on a norm within tol or NaN. The running norm, updated by
+// subtraction, can have lost the small entries to the rounding of large ones: a recount decides.
+// When it finds the bound broken, its values become the state and the loop goes on.
+static bool dropped_part_within_tol(SearchRun* run)
+{
+    SearchState* st = &run->state;
+    if (run->recount_failed && run->failed_removed == run->removed) {
+        // Nothing removed since that recount: it would find the same norm. The 1- and
+        // infinity-norm sums still hold its values.
+        st->dropped_norm = run->failed_norm;
+        return false;
+    }
+    if (bound_proves_within_tol(run)) return true;
+    const double norm = recount(run);
+    ++run->work.recounts;
+    if (norm <= run->tol) return true;
+    st->dropped_norm = norm;
+    run->recount_failed = true;
+    run->failed_removed = run->removed;
+    run->failed_norm = norm;
+    run->history_norm = norm;
+    run->history_rounds = 0;
+    return false;
+}
+
+static SearchResult result_of(const SearchRun* run, SearchEnd end)
+{
+    SearchResult r = run->work;
+    r.threshold = run->state.threshold;
+    r.ratio = run->ratio;
+    r.nbelow = 0;
+    r.ncand = 0;
+    if (end == END_WITHIN_TOL) {
+        r.nbelow = run->state.nbelow;
+        r.ncand = run->state.ncand;
+    } else {
+        r.threshold = run->state.floor;
+    }
+    r.end = end;
+    r.sum_updates = run->rank.updates;
+    return r;
+}
+
+static SearchResult run_search(SearchRun* run, double threshold)
+{
+    SearchState* st = &run->state;
+    if (!(threshold > st->floor)) return result_of(run, END_NO_PASS);  // also when either is NaN
+    st->threshold = threshold;
+    first_pass(run);
+    for (;;) {
+        while (st->dropped_norm > run->tol)
+            if (!run_round(run)) return result_of(run, END_CLAMPED);
+        if (dropped_part_within_tol(run)) return result_of(run, END_WITHIN_TOL);
+    }
+}
+
+SearchResult search_threshold(NormKind kind, const CscView& a, double tol, double ratio,
+                              double threshold, int32_t* cand)
+{
+    // A negative tol could never be met once the threshold reached the floor.
+    assert(tol >= 0.0 || std::isnan(tol));
+    assert(a.nnz <= static_cast<uint64_t>(INT32_MAX));
+    if (kind != NORM_FRO && kind != NORM_ONE && kind != NORM_INF) {
+        mxFree(cand);
+        mexErrMsgIdAndTxt("dropsmall:kind", "%s", "Only for 1-norm, inf-norm and fro-norm.");
+    }
+    SearchRun run = start_run(kind, a, tol, ratio, cand);
+    const SearchResult result = run_search(&run, threshold);
+    release_run(&run);
+    return result;
+}
