@@ -151,6 +151,16 @@ size_t element_size(mxClassID c)
     }
 }
 
+// The element count a host reports for a query: the product of the dimensions in size_t,
+// wrapping where a sparse array's rows times columns exceed it (as Octave's index arithmetic
+// does; no array that large can hold data). A query never ends the call.
+size_t reported_count(const std::vector<size_t>& dims)
+{
+    size_t n = 1;
+    for (size_t d : dims) n *= d;
+    return n;
+}
+
 size_t count_of(const std::vector<size_t>& dims)
 {
     size_t n = 1;
@@ -295,7 +305,7 @@ mwSize mxGetNumberOfDimensions_730(const mxArray* a)
 size_t mxGetNumberOfElements(const mxArray* a)
 {
     log_call("mxGetNumberOfElements");
-    return count_of(checked(a, "mxGetNumberOfElements")->dims);
+    return reported_count(checked(a, "mxGetNumberOfElements")->dims);
 }
 
 size_t mxGetM(const mxArray* a)
@@ -308,7 +318,7 @@ size_t mxGetN(const mxArray* a)
 {
     log_call("mxGetN");
     const mxArray* b = checked(a, "mxGetN");
-    return count_of(std::vector<size_t>(b->dims.begin() + 1, b->dims.end()));
+    return reported_count(std::vector<size_t>(b->dims.begin() + 1, b->dims.end()));
 }
 
 double* mxGetPr(const mxArray* a)
