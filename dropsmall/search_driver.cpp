@@ -2,6 +2,7 @@
 // tol / norm, the recount that verifies the bound, and the scratch they share.
 #include "threshold_search.h"
 
+#include "frobenius.h"
 #include "host_api.h"
 #include "row_numbering.h"
 #include "search_internal.h"
@@ -300,7 +301,7 @@ static double recount(SearchRun* run)
     const double t = run->state.threshold;
     if (run->kind == NORM_FRO) {
         run->work.entries_read += a.nnz;
-        return dropped_fro_norm(a.pr, a.nnz, t);
+        return frobenius_norm_at_or_below(a.pr, a.nnz, t);
     }
     double settled = 0.0;
     if (run->kind == NORM_ONE) {

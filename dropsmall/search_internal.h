@@ -144,12 +144,9 @@ SearchState remove_above(MagnitudeOrder* order, double* sum, Ranking* rank, doub
                          SearchState state, double* top);
 
 // ---------------------------------------------------------------------------------------------
-// The dropped norm recomputed afresh from every stored entry at or below threshold (NaNs never
-// are), in storage order.
+// The dropped sums recomputed afresh from every stored entry at or below threshold (NaNs never
+// are), in storage order; the Frobenius norm's is frobenius_norm_at_or_below (frobenius.h).
 
-// Frobenius: the sum of squares in position order, or, where it overflows or falls below
-// 2^-969, the 2-norm of the values scaled by a power of two.
-double dropped_fro_norm(const double* pr, uint64_t nnz, double threshold);
 // Overwrites the sum of every candidate column of cols; jc as for classify_one. Returns the
 // stored entries read.
 uint64_t recount_column_sums(ColumnSums* cols, const double* pr, const uint64_t* jc,

@@ -1,6 +1,7 @@
 #include "norm_kernels.h"
 
 #include "csc_view.h"
+#include "frobenius.h"
 #include "host_api.h"
 #include "prefetch.h"
 #include "row_numbering.h"
@@ -10,8 +11,7 @@
 #include <cstring>
 #include <limits>
 
-// Below this total some squares may have lost bits to gradual underflow.
-static const double SMALLEST_TRUSTED_TOTAL = 0x1p-969;
+static constexpr double INF = std::numeric_limits<double>::infinity();
 
 // How far ahead, in stored entries, the kernels ask for memory they will read. Hardware
 // prefetching alone leaves a sequential sum waiting on memory more often than on its additions,
@@ -36,46 +36,14 @@ static double sum_of_squares(const double* pr, uint64_t nnz)
     return total;
 }
 
-static double largest_magnitude(const double* pr, uint64_t nnz)
-{
-    double best = 0.0;
-    for (uint64_t k = 0; k < nnz; ++k) {
-        const double a = magnitude(pr[k]);
-        if (a > best) best = a;
-    }
-    return best;
-}
-
-static bool all_finite(const double* pr, uint64_t nnz)
-{
-    for (uint64_t k = 0; k < nnz; ++k)
-        if (!std::isfinite(pr[k])) return false;
-    return true;
-}
-
-// The 2-norm with every value scaled by the power of two that brings the largest magnitude
-// into [1, 2): scaling by a power of two is exact, so the squares neither overflow nor lose
-// bits to underflow. Needs a nonzero, finite largest magnitude.
-static double scaled_two_norm(const double* pr, uint64_t nnz)
-{
-    const int e = std::ilogb(largest_magnitude(pr, nnz));
-    double total = 0.0;
-    for (uint64_t k = 0; k < nnz; ++k) {
-        const double x = std::ldexp(pr[k], -e);
-        total += x * x;
-    }
-    return std::ldexp(std::sqrt(total), e);
-}
-
+// A NaN makes the plain sum NaN, which is the norm; below SMALLEST_TRUSTED_TOTAL or past the
+// largest double, the shared computation scales the values instead.
 double frobenius_norm(const double* pr, uint64_t nnz)
 {
     const double total = sum_of_squares(pr, nnz);
-    if (total == std::numeric_limits<double>::infinity()) {
-        if (all_finite(pr, nnz)) return scaled_two_norm(pr, nnz);
-    } else if (total < SMALLEST_TRUSTED_TOTAL) {
-        if (largest_magnitude(pr, nnz) > 0.0) return scaled_two_norm(pr, nnz);
-    }
-    return std::sqrt(total);
+    if (std::isnan(total) || (total < INF && !(total < SMALLEST_TRUSTED_TOTAL)))
+        return std::sqrt(total);
+    return frobenius_norm_at_or_below(pr, nnz, INF);
 }
 
 // Sum of |pr[k]| for k in [begin, end), one running total in position order.

@@ -2,6 +2,7 @@
 // crawl or lose the bound, and a randomized comparison with a slow model of the same rules.
 #include "threshold_search.h"
 
+#include "frobenius.h"
 #include "norm_kernels.h"
 #include "search_internal.h"
 #include "random_csc.h"
@@ -498,7 +499,7 @@ TEST(Recount, MeasuresTheDroppedEntriesAsTheNormKernelsDo)
     for (const Case& c : cases) {
         const TestMatrix m = column(c.pr);
         const TestMatrix d = dropped_part(m, c.threshold);
-        EXPECT_BITS(dropped_fro_norm(m.pr.data(), m.pr.size(), c.threshold),
+        EXPECT_BITS(frobenius_norm_at_or_below(m.pr.data(), m.pr.size(), c.threshold),
                     kernel_norm(d, NORM_FRO));
         ColumnScratch room(1);
         room.sum = {99.0};
