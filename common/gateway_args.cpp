@@ -8,16 +8,22 @@ const char* const MSG_NOT_REAL_DOUBLE = "Input must be noncomplex double.";
 const char* const MSG_NOT_2D = "Input argument must be two dimensional \n";
 const char* const MSG_BAD_KIND = "Only for 1-norm, inf-norm and fro-norm.";
 
-void check_gateway_args(int nlhs, int nrhs, const mxArray* prhs[], int nrhs_required,
-                        const char* count_message, int max_outputs)
+void raise_error(const char* id, const char* message)
 {
-    if (nrhs != nrhs_required) mexErrMsgTxt(count_message);
-    if (nlhs > max_outputs) mexErrMsgTxt(MSG_TOO_MANY_OUTPUTS);
+    mexErrMsgIdAndTxt(id, "%s", message);
+}
+
+void check_gateway_args(int nlhs, int nrhs, const mxArray* prhs[], int nrhs_required,
+                        int max_outputs, const GatewayErrors& errors)
+{
+    if (nrhs != nrhs_required) raise_error(errors.nargin_id, errors.count_message);
+    if (nlhs > max_outputs) raise_error(errors.nargout_id, MSG_TOO_MANY_OUTPUTS);
     const mxArray* a = prhs[0];
-    if (!mxIsSparse(a)) mexErrMsgTxt(MSG_NOT_SPARSE);
+    if (!mxIsSparse(a)) raise_error(errors.not_sparse_id, MSG_NOT_SPARSE);
     // mxIsComplex is asked only of a double array.
-    if (!mxIsDouble(a) || mxIsComplex(a)) mexErrMsgTxt(MSG_NOT_REAL_DOUBLE);
-    if (mxGetNumberOfDimensions(a) != 2) mexErrMsgTxt(MSG_NOT_2D);
+    if (!mxIsDouble(a) || mxIsComplex(a))
+        raise_error(errors.not_real_double_id, MSG_NOT_REAL_DOUBLE);
+    if (mxGetNumberOfDimensions(a) != 2) raise_error(errors.not_2d_id, MSG_NOT_2D);
 }
 
 NormKind norm_kind_from_text(const char* text)
@@ -44,7 +50,27 @@ static NormKind norm_kind_of_text_array(const mxArray* kind)
     return result;
 }
 
-NormKind parse_norm_kind(const mxArray* kind)
+// MATLAB's string object ("fro" in double quotes) is not a character array. A 1-by-1 one is
+// turned into one by the host's own char, read like any text, and the converted array released.
+// Octave has no string class: there mxIsClass says false and nothing changes.
+static bool is_string_object(const mxArray* kind)
+{
+    if (!mxIsClass(kind, "string")) return false;
+    return mxGetNumberOfElements(kind) == 1;
+}
+
+static NormKind norm_kind_of_string_object(const mxArray* kind)
+{
+    mxArray* converted = nullptr;
+    mxArray* input = const_cast<mxArray*>(kind);  // char reads its input, never changes it
+    mexCallMATLAB(1, &converted, 1, &input, "char");
+    NormKind result = NORM_BAD;
+    if (mxIsChar(converted)) result = norm_kind_of_text_array(converted);
+    mxDestroyArray(converted);
+    return result;
+}
+
+NormKind parse_norm_kind(const mxArray* kind, const GatewayErrors& errors)
 {
     NormKind result = NORM_BAD;
     double first = 0.0;
@@ -52,8 +78,10 @@ NormKind parse_norm_kind(const mxArray* kind)
         result = norm_kind_of_text_array(kind);
     } else if (read_first_element(kind, &first)) {
         result = norm_kind_from_number(first);
+    } else if (is_string_object(kind)) {
+        result = norm_kind_of_string_object(kind);
     }
-    if (result == NORM_BAD) mexErrMsgTxt(MSG_BAD_KIND);
+    if (result == NORM_BAD) raise_error(errors.kind_id, MSG_BAD_KIND);
     return result;
 }
 

@@ -10,20 +10,27 @@
 // Candidate positions are stored as signed 32-bit integers.
 static const uint64_t MOST_STORED_ENTRIES = INT32_MAX;
 
+static const GatewayErrors ERRORS = {
+    "dropsmall:nargin",    "Four inputs required.",  "dropsmall:nargout",
+    "dropsmall:notSparse", "dropsmall:notRealDouble", "dropsmall:notTwoDimensional",
+    "dropsmall:kind",
+};
+
 // tol and ratio: the first element of any non-empty numeric or logical array, by value.
 static double read_tolerance(const mxArray* arg)
 {
     double tol = 0.0;
     // A negative tolerance can never be met: the search would not end.
     if (!read_first_element(arg, &tol) || tol < 0.0)
-        mexErrMsgTxt("Tolerance must be a nonnegative number.");
+        raise_error("dropsmall:tolerance", "Tolerance must be a nonnegative number.");
     return tol;
 }
 
 static double read_ratio(const mxArray* arg)
 {
     double ratio = 0.0;
-    if (!read_first_element(arg, &ratio)) mexErrMsgTxt("Ratio must be a number.");
+    if (!read_first_element(arg, &ratio))
+        raise_error("dropsmall:ratio", "Ratio must be a number.");
     return ratio;
 }
 
@@ -41,12 +48,13 @@ static CscView csc_view_of(const mxArray* a)
 
 MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    check_gateway_args(nlhs, nrhs, prhs, 4, "Four inputs required.", 2);
-    const NormKind kind = parse_norm_kind(prhs[2]);
+    check_gateway_args(nlhs, nrhs, prhs, 4, 2, ERRORS);
+    const NormKind kind = parse_norm_kind(prhs[2], ERRORS);
     const double tol = read_tolerance(prhs[1]);
     double ratio = read_ratio(prhs[3]);
     const CscView a = csc_view_of(prhs[0]);
-    if (a.nnz > MOST_STORED_ENTRIES) mexErrMsgTxt("Too many stored entries.");
+    if (a.nnz > MOST_STORED_ENTRIES)
+        raise_error("dropsmall:tooManyEntries", "Too many stored entries.");
     if (ratio == 0.0) ratio = 1.0;
     const double threshold = tol / ratio;
     // The search releases the candidate list.

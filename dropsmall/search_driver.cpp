@@ -459,7 +459,7 @@ SearchResult search_threshold(NormKind kind, const CscView& a, double tol, doubl
     assert(a.nnz <= static_cast<uint64_t>(INT32_MAX));
     if (kind != NORM_FRO && kind != NORM_ONE && kind != NORM_INF) {
         mxFree(cand);
-        mexErrMsgTxt("Only for 1-norm, inf-norm and fro-norm.");
+        mexErrMsgIdAndTxt("dropsmall:kind", "%s", "Only for 1-norm, inf-norm and fro-norm.");
     }
     SearchRun run = start_run(kind, a, tol, ratio, cand);
     const SearchResult result = run_search(&run, threshold);

@@ -10,16 +10,17 @@
 
 namespace {
 
+// Every error the call may raise, "identifier|message".
 const std::vector<std::string> MESSAGES = {
-    "Four inputs required.",
-    "Too many output arguments",
-    "Input must be a sparse matrix.",
-    "Input must be noncomplex double.",
-    "Input argument must be two dimensional \n",
-    "Only for 1-norm, inf-norm and fro-norm.",
-    "Tolerance must be a nonnegative number.",
-    "Ratio must be a number.",
-    "Too many stored entries.",
+    "dropsmall:nargin|Four inputs required.",
+    "dropsmall:nargout|Too many output arguments",
+    "dropsmall:notSparse|Input must be a sparse matrix.",
+    "dropsmall:notRealDouble|Input must be noncomplex double.",
+    "dropsmall:notTwoDimensional|Input argument must be two dimensional \n",
+    "dropsmall:kind|Only for 1-norm, inf-norm and fro-norm.",
+    "dropsmall:tolerance|Tolerance must be a nonnegative number.",
+    "dropsmall:ratio|Ratio must be a number.",
+    "dropsmall:tooManyEntries|Too many stored entries.",
 };
 
 // tol: now and then on the scale of A's entries, so that the search has work to do.

@@ -7,13 +7,14 @@
 
 namespace {
 
+// Every error the call may raise, "identifier|message".
 const std::vector<std::string> MESSAGES = {
-    "Two inputs required.",
-    "Too many output arguments",
-    "Input must be a sparse matrix.",
-    "Input must be noncomplex double.",
-    "Input argument must be two dimensional \n",
-    "Only for 1-norm, inf-norm and fro-norm.",
+    "spgauge:nargin|Two inputs required.",
+    "spgauge:nargout|Too many output arguments",
+    "spgauge:notSparse|Input must be a sparse matrix.",
+    "spgauge:notRealDouble|Input must be noncomplex double.",
+    "spgauge:notTwoDimensional|Input argument must be two dimensional \n",
+    "spgauge:kind|Only for 1-norm, inf-norm and fro-norm.",
 };
 
 constexpr double SMALLEST_TRUSTED_TOTAL = 0x1p-969;

@@ -1,6 +1,7 @@
 ## octave_package_test (archive, workdir, exports_check, names...): installs the package ARCHIVE
 ## with pkg into WORKDIR alone (its own prefixes and package lists, so nothing global changes),
-## loads it, checks the named functions and their help, runs EXPORTS_CHECK on each installed MEX
+## loads it, checks the named functions and their help, runs each function's tests from the
+## installed files (test NAME) and EXPORTS_CHECK on each installed MEX file, checks the NEWS
 ## file, then unloads and uninstalls it. Fails with an error on any difference.
 function octave_package_test (archive, workdir, exports_check, varargin)
   names = varargin;
@@ -31,6 +32,12 @@ function octave_package_test (archive, workdir, exports_check, varargin)
   endif
   check_extensions (archdir, names);
   for k = 1:numel (names)
+    run_installed_tests (names{k}, desc.dir, archprefix);
+  endfor
+  if (! isfile (fullfile (desc.dir, "packinfo", "NEWS")))
+    error ("the installed package has no NEWS file");
+  endif
+  for k = 1:numel (names)
     file = fullfile (archdir, [names{k} "." mexext()]);
     if (system (sprintf ("sh '%s' '%s'", exports_check, file)) != 0)
       error ("%s exports more than mexFunction", file);
@@ -47,4 +54,17 @@ function octave_package_test (archive, workdir, exports_check, varargin)
   endif
   rmdir (workdir, "s");
   printf ("package %s: installed, loaded, ran and uninstalled\n", desc.name);
+endfunction
+
+## Runs "test NAME" and fails unless it found the tests in the installed package and all passed.
+function run_installed_tests (name, sharedir, archdir)
+  file = file_in_loadpath ([name ".m"]);
+  if (! (strncmp (file, sharedir, numel (sharedir)) || strncmp (file, archdir, numel (archdir))))
+    error ("test %s would read '%s', not the installed package", name, file);
+  endif
+  [passed, total] = test (name, "quiet", stdout);
+  printf ("test %s: %d of %d passed, from %s\n", name, passed, total, file);
+  if (total == 0 || passed != total)
+    error ("test %s: %d of %d passed", name, passed, total);
+  endif
 endfunction

@@ -1,8 +1,20 @@
 #!/usr/bin/env bash
-# Builds the Octave extensions and runs a short demo of them in octave-cli.
+# Builds the two Octave extensions and runs a short demo of them in octave-cli. On a fresh Debian
+# machine it first installs what that needs (a C++ compiler, CMake, Ninja, Octave and its
+# development files) and builds nothing else.
+# Usage: scripts/demo.sh                   install, build in build/, run the demo
+#        scripts/demo.sh --no-setup BUILD  run the demo on the extensions in BUILD/octave
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$root/build"
-octave-cli --no-gui --norc --quiet --eval "addpath('$root/build/octave'); run('$root/scripts/demo.m')"
+if [ "${1:-}" = "--no-setup" ]; then
+  build=$(cd "$2" && pwd)
+else
+  build=$root/build
+  "$root/scripts/install-deps.sh" demo
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+  cmake --build "$build" --target spgauge_octave dropsmall_octave
+fi
+# --no-history: Octave would otherwise try to save its command history at exit and print an
+# error line where it cannot, which reads like a failed demo.
+octave-cli --no-gui --norc --no-window-system --no-history --quiet \
+  --eval "addpath('$build/octave'); run('$root/scripts/demo.m')"

@@ -1,36 +1,168 @@
-%SPGAUGE  1-, infinity- or Frobenius norm of a real sparse matrix, reproducible bit for bit.
+%SPGAUGE  1-, infinity- or Frobenius norm of a real sparse matrix, bit for bit.
 %
-%   N = SPGAUGE(A, 1)      largest column sum of magnitudes, like NORM(A, 1)
-%   N = SPGAUGE(A, 'inf')  largest row sum of magnitudes, like NORM(A, Inf)
-%   N = SPGAUGE(A, 'fro')  square root of the sum of squares, like NORM(A, 'fro')
+%   N = SPGAUGE(A, 1)      largest column sum of magnitudes, as NORM(A, 1)
+%   N = SPGAUGE(A, 'inf')  largest row sum of magnitudes, as NORM(A, Inf)
+%   N = SPGAUGE(A, 'fro')  square root of the sum of squares, as NORM(A, 'fro')
 %
-%   A must be a real (not complex) sparse double matrix with two dimensions. The norm is
-%   read straight from A's compressed-sparse-column storage, without copying it. Every sum
-%   is one running total taken in storage order (column by column, down each column), so
-%   the same matrix always gives the same bits on any machine.
+%   These are matrix norms: for a row vector v, SPGAUGE(v, 1) is the largest
+%   magnitude in v (each column holds one entry), not NORM(v, 1).
 %
-%   The kind is the number 1 or the text 'inf' or 'fro', exactly: 'Inf', 'FRO', '1' and
-%   the number Inf are refused. For a numeric kind only its first element counts.
+%   A must be a real (not complex) sparse double matrix with two dimensions.
+%   The norm is read straight from A's compressed-sparse-column storage,
+%   without a copy. Every sum is one running total taken in storage order
+%   (column by column, down each column), so the same matrix always gives
+%   the same bits on any machine.
+%
+%   The kind is the number 1 or the text 'inf' or 'fro', exactly; in MATLAB
+%   "inf" and "fro" as strings work too. 'Inf', 'FRO', '1' and the number Inf
+%   are refused. For a numeric kind only its first element counts.
 %
 %   NaN and Inf:
 %     - 'fro': a stored NaN gives NaN; otherwise a stored Inf gives Inf.
-%     - 1 and 'inf': a column (row) whose sum is NaN is passed over; the result is the
-%       largest of the other sums, or 0 when every column (row) holds a NaN. A column
-%       (row) with an Inf and no NaN gives Inf.
-%   Values near the ends of the double range (above about 1e154 or below about 1e-162)
-%   are scaled, so 'fro' does not overflow to Inf or underflow to 0 when the norm itself
-%   is representable. An empty matrix, or one without stored entries, has norm 0.
+%     - 1 and 'inf': a column (row) whose sum is NaN is passed over; the
+%       result is the largest of the other sums, or 0 when every column (row)
+%       holds a NaN. A column (row) with an Inf and no NaN gives Inf.
+%   Values near the ends of the double range (above about 1e154 or below
+%   about 1e-162) are scaled, so 'fro' does not overflow to Inf or underflow
+%   to 0 when the norm itself is representable. An empty matrix, or one
+%   without stored entries, has norm 0.
 %
-%   Errors, checked in this order:
-%     Two inputs required.                      not exactly two inputs
-%     Too many output arguments                 more than one output
-%     Input must be a sparse matrix.            A is full
-%     Input must be noncomplex double.          A is complex, logical or not double
-%     Input argument must be two dimensional    A has more than two dimensions
-%     Only for 1-norm, inf-norm and fro-norm.   any other kind
+%   Errors, in the order they are checked (catch them by identifier):
+%     spgauge:nargin             Two inputs required.
+%     spgauge:nargout            Too many output arguments
+%     spgauge:notSparse          Input must be a sparse matrix.
+%     spgauge:notRealDouble      Input must be noncomplex double.
+%                                (A is complex, logical, single, ...)
+%     spgauge:notTwoDimensional  Input argument must be two dimensional
+%     spgauge:kind               Only for 1-norm, inf-norm and fro-norm.
 %
 %   Example:
-%     A = gallery('poisson', 100);              % 2-D Laplacian, 10000-by-10000
+%     A = gallery('poisson', 100);      % 2-D Laplacian, 10000-by-10000
 %     [spgauge(A, 1), spgauge(A, 'inf'), spgauge(A, 'fro')]
 %
 %   See also NORM, DROPSMALL.
+
+%!function n = plain_norm (A, kind)
+%!  [i, j, v] = find (A);
+%!  switch (kind)
+%!    case "fro"
+%!      s = 0;
+%!      for k = 1:numel (v)
+%!        s = s + v(k) * v(k);
+%!      endfor
+%!      n = sqrt (s);
+%!    case "one"
+%!      sums = zeros (1, columns (A));
+%!      for k = 1:numel (v)
+%!        sums(j(k)) = sums(j(k)) + abs (v(k));
+%!      endfor
+%!      n = max ([0, sums(sums > 0)]);
+%!    case "inf"
+%!      sums = zeros (1, rows (A));
+%!      for k = 1:numel (v)
+%!        sums(i(k)) = sums(i(k)) + abs (v(k));
+%!      endfor
+%!      n = max ([0, sums(sums > 0)]);
+%!  endswitch
+%!endfunction
+
+%!test
+%! A = sparse ([1 0 -2; 0 3 0; 4 0 5]);
+%! assert (spgauge (A, 1), 7);
+%! assert (spgauge (A, "inf"), 9);
+%! assert (spgauge (A, "fro"), sqrt (55));
+%! assert (spgauge (A, [1 2]), 7);
+%! assert (spgauge (A, int8 (1)), 7);
+%! assert (spgauge (A, true), 7);
+
+%!test
+%! ## Bit for bit against a plain running sum in storage order.
+%! rand ("seed", 7); randn ("seed", 7);
+%! for t = 1:60
+%!   m = randi (40); n = randi (40);
+%!   A = sprandn (m, n, rand ());
+%!   A = A .* (10 .^ round (4 * randn (size (A))));
+%!   assert (spgauge (A, "fro"), plain_norm (A, "fro"));
+%!   assert (spgauge (A, 1), plain_norm (A, "one"));
+%!   assert (spgauge (A, "inf"), plain_norm (A, "inf"));
+%! endfor
+
+%!test
+%! ## Storage order decides the rounding.
+%! assert (spgauge (sparse ([1e16; 1; 1]), 1), 1e16);
+%! assert (spgauge (sparse ([1; 1; 1e16]), 1), 1e16 + 2);
+%! assert (spgauge (sparse ([1e16, 1, 1]), "inf"), 1e16);
+
+%!test
+%! ## NaN columns and rows are passed over; huge and tiny values do not overflow or vanish.
+%! A = sparse ([NaN 1; 5 -2]);
+%! assert (spgauge (A, 1), 3);
+%! assert (spgauge (A, "inf"), 7);
+%! assert (isnan (spgauge (A, "fro")));
+%! assert (spgauge (sparse (NaN), 1), 0);
+%! assert (spgauge (sparse ([3e200; -4e200]), "fro"), 5e200, 4 * eps (5e200));
+%! assert (spgauge (sparse (1e-200), "fro"), 1e-200);
+%! assert (spgauge (sparse ([1e200 Inf]), "fro"), Inf);
+
+%!test
+%! ## Empty shapes give +0; no output requested still computes the norm.
+%! for A = {sparse(0, 0), sparse(0, 4), sparse(4, 0), sparse(3, 3)}
+%!   assert (spgauge (A{1}, "fro"), 0);
+%!   assert (spgauge (A{1}, 1), 0);
+%!   assert (spgauge (A{1}, "inf"), 0);
+%! endfor
+%! spgauge (speye (3), 1);
+%! assert (ans, 1);
+
+%!test
+%! ## Inputs are left as they were.
+%! A = sprandn (30, 20, 0.3); B = A; kind = "fro";
+%! spgauge (A, kind);
+%! assert (isequal (A, B) && strcmp (kind, "fro"));
+
+%!error <Two inputs required.> spgauge (sparse (1))
+%!error <Two inputs required.> [a, b] = spgauge (sparse (1), 1, 2)
+%!error <Too many output arguments> [a, b] = spgauge (sparse (1), "FRO")
+%!error <Input must be a sparse matrix.> spgauge (eye (2), "FRO")
+%!error <Input must be noncomplex double.> spgauge (sparse ([1i 2]), "FRO")
+%!error <Input must be noncomplex double.> spgauge (sparse (true), 1)
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), "FRO")
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), "Inf")
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), "fro ")
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), "1")
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), "")
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), ["fro"; "inf"])
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), Inf)
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), NaN)
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), 1 + eps)
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), [2 1])
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), [])
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), int8 ([]))
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), {1})
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), struct ("a", 1))
+%!error <Only for 1-norm, inf-norm and fro-norm.> spgauge (sparse (1), @sin)
+%!error <spgauge: Input must be a sparse matrix.> spgauge (single (1), 1)
+
+%!test
+%! ## Every message carries its identifier, in the order the checks run.
+%! calls = {@() spgauge(sparse (1)),                "spgauge:nargin";
+%!          @() spgauge(sparse (1), 1, 2),          "spgauge:nargin";
+%!          @() spgauge(eye (2), "FRO"),            "spgauge:notSparse";
+%!          @() spgauge(sparse ([1i 2]), "FRO"),    "spgauge:notRealDouble";
+%!          @() spgauge(sparse (true), 1),          "spgauge:notRealDouble";
+%!          @() spgauge(sparse (1), "FRO"),         "spgauge:kind";
+%!          @() spgauge(sparse (1), {1}),           "spgauge:kind"};
+%! for k = 1:rows (calls)
+%!   try
+%!     calls{k, 1}();
+%!     error ("no error from call %d", k);
+%!   catch err
+%!     assert (err.identifier, calls{k, 2});
+%!   end_try_catch
+%! endfor
+%! try
+%!   [a, b] = spgauge (sparse (1), "FRO");
+%! catch err
+%!   assert (err.identifier, "spgauge:nargout");
+%!   assert (err.message, "spgauge: Too many output arguments");
+%! end_try_catch

@@ -3,12 +3,18 @@
 #include "host_api.h"
 #include "norm_kernels.h"
 
+static const GatewayErrors ERRORS = {
+    "spgauge:nargin",     "Two inputs required.", "spgauge:nargout",
+    "spgauge:notSparse",  "spgauge:notRealDouble", "spgauge:notTwoDimensional",
+    "spgauge:kind",
+};
+
 MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
-    check_gateway_args(nlhs, nrhs, prhs, 2, "Two inputs required.", 1);
+    check_gateway_args(nlhs, nrhs, prhs, 2, 1, ERRORS);
     const mxArray* a = prhs[0];
     const double* pr = mxGetPr(a);
-    const NormKind kind = parse_norm_kind(prhs[1]);
+    const NormKind kind = parse_norm_kind(prhs[1], ERRORS);
     plhs[0] = mxCreateDoubleMatrix(1, 1, mxREAL);
     double* result = mxGetPr(plhs[0]);
     const uint64_t* jc = host_jc(a);

@@ -1,7 +1,34 @@
 /* The project's stand-in for the host's MEX API: the calls the extensions make, with the
    signatures of MATLAB's 64-bit API. As with MATLAB's own header, the plain names resolve to the
    _730 entry points wherever MATLAB has one, so a binary built against this header imports what
-   a MATLAB binary imports. standin_host.cpp provides them over plain memory for tests. */
+   a MATLAB binary imports. standin_host.cpp (libmx) and standin_mex.cpp (libmex) provide them
+   over plain memory for tests.
+
+   Where MATLAB documents a behaviour, the stand-in follows it (source: the function's page in
+   MATLAB's C Matrix API and MEX API reference):
+   - mexErrMsgIdAndTxt: formats the message printf-style, ends the MEX call and does not return;
+     memory from mxCalloc and arrays made by the call are released by the host (mexErrMsgIdAndTxt
+     page). The identifier must have the form component:mnemonic (MException page); the stand-in
+     refuses any other as misuse.
+   - mexCallMATLAB: an error in the called function ends the MEX call (mexCallMATLAB page); the
+     arrays it returns are new and belong to the caller. Only char of a 1-by-1 string object is
+     provided.
+   - mxIsClass: compares the array's class name ("double", "char", ..., "string" for a MATLAB
+     string object), not checking base classes (mxIsClass page).
+   - mxGetString: copies column by column and always ends the text with a NUL; returns 1 and
+     truncates when the buffer is too small or the array is not text; with a buffer length of 0
+     it writes nothing and returns 0 (mxGetString page).
+   - mxCalloc: zero-filled; memory not released by the call is released when it ends (mxCalloc
+     page). A failed allocation ends the call rather than returning NULL (pages of mxCalloc,
+     mxRealloc and the mxCreate* functions, "in a MEX file").
+   - mxRealloc: keeps the contents up to the smaller size; the block may move, and when it does
+     the old one is released (mxRealloc page). Here it always moves, so a stale pointer shows.
+   - mxSetPr, mxSetIr: install the block in the array and do not release the block they replace;
+     to release it, call mxFree on the pointer from mxGetPr / mxGetIr (mxSetPr and mxSetIr pages).
+     A replaced block that is never released is counted as leaked by the call.
+   - mxSetNzmax: a capacity of 0 is taken as 1 (mxSetNzmax page).
+   - mxDestroyArray: releases the array and its data blocks; NULL does nothing (mxDestroyArray
+     page). */
 #ifndef STANDIN_MEX_H
 #define STANDIN_MEX_H
 
@@ -51,7 +78,8 @@ extern "C" {
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
-void mexErrMsgTxt(const char* message);
+void mexErrMsgIdAndTxt(const char* id, const char* format, ...);
+int mexCallMATLAB(int nlhs, mxArray* plhs[], int nrhs, mxArray* prhs[], const char* name);
 
 bool mxIsSparse(const mxArray* a);
 bool mxIsDouble(const mxArray* a);
@@ -59,6 +87,7 @@ bool mxIsComplex(const mxArray* a);
 bool mxIsChar(const mxArray* a);
 bool mxIsNumeric(const mxArray* a);
 bool mxIsLogical(const mxArray* a);
+bool mxIsClass(const mxArray* a, const char* name);
 mxClassID mxGetClassID(const mxArray* a);
 mwSize mxGetNumberOfDimensions_730(const mxArray* a);
 size_t mxGetNumberOfElements(const mxArray* a);

@@ -11,9 +11,10 @@
 
 namespace standin {
 
-// Thrown by mexErrMsgTxt and by a failed host allocation; the call it ends never resumes.
+// Thrown by mexErrMsgIdAndTxt and by a failed host allocation; the call it ends never resumes.
 struct HostError {
     std::string message;
+    std::string identifier;
 };
 
 struct ArrayDeleter {
@@ -34,6 +35,9 @@ Array text(const std::string& s);
 Array text_rows(const std::vector<std::string>& rows);  // rows of equal length
 Array text_utf16(const std::vector<mxChar>& chars);     // one row
 Array opaque(mxClassID class_id);                       // 1-by-1 cell, struct or function handle
+// MATLAB's string objects ("fro" in double quotes): one text per element, column-major.
+Array string_object(const std::vector<std::string>& texts, const std::vector<size_t>& dims);
+Array string_scalar(const std::string& text);
 // Gives an array more dimensions, as a host would hold a 3-D array; its data stays as it is.
 void set_dims(mxArray* a, const std::vector<size_t>& dims);
 // Makes a sparse array claim more stored entries than it holds (its last column pointer), to
@@ -58,11 +62,13 @@ using MexFunction = void (*)(int, mxArray*[], int, const mxArray*[]);
 struct Outcome {
     bool failed = false;
     std::string message;
+    std::string identifier;
     std::vector<Array> outputs;     // one per slot given; empty where nothing was stored
     bool wrote_past_slots = false;  // anything stored beyond the slots given
     size_t arrays_created = 0;      // on failure: arrays the call made before it ended
     size_t stray_arrays = 0;        // on success: arrays made but not stored in a slot
     size_t scratch_left = 0;        // mxCalloc / mxRealloc blocks not released by the call
+    size_t blocks_leaked = 0;       // blocks replaced by mxSetPr / mxSetIr and never released
     size_t scratch_peak_bytes = 0;  // most scratch bytes live at once during the call
     size_t peak_bytes = 0;          // most bytes held at once: scratch plus arrays made by the call
     size_t output_bytes = 0;        // on success: storage of the arrays in the slots at the end

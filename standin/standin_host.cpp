@@ -1,8 +1,14 @@
-// The stand-in host: MATLAB's mx/mex calls over plain memory, with every block and array tracked
-// so that tests can see leaks, misuse, writes past the output slots and the order of host calls.
+// The stand-in host's array half (MATLAB's libmx): the mx calls over plain memory, with every
+// block and array tracked so that tests can see leaks, misuse, writes past the output slots and
+// the order of host calls; and the test-side interface. The MEX half is standin_mex.cpp.
 #include "standin.h"
+#include "standin_internal.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -14,7 +20,9 @@
 #include <unordered_set>
 
 struct mxArray_tag {
-    mxClassID class_id = mxDOUBLE_CLASS;
+    mxClassID class_id = mxDOUBLE_CLASS;  // mxUNKNOWN_CLASS for a string object
+    bool string_object = false;           // MATLAB's string class: one text per element
+    std::vector<std::string> texts;
     bool sparse = false;
     bool complex = false;
     std::vector<size_t> dims;
@@ -29,8 +37,9 @@ namespace {
 
 struct Block {
     size_t bytes;
-    const mxArray* owner;  // nullptr: scratch of the current call
+    const mxArray* owner;  // nullptr: scratch of the current call, or dropped
     bool in_call = false;  // scratch of the current call or storage of an array it created
+    bool dropped = false;  // replaced in its array by mxSetPr / mxSetIr and not released since
 };
 
 struct HostState {
@@ -58,12 +67,18 @@ HostState& host()
 
 [[noreturn]] void misuse(const std::string& what)
 {
-    throw standin::HostError{"host misuse: " + what};
+    standin::internal::misuse(what);
 }
 
 void log_call(const char* name)
 {
-    host().host_calls.emplace_back(name);
+    standin::internal::log_call(name);
+}
+
+// How a host ends a call whose memory it cannot find (MATLAB's identifier).
+[[noreturn]] void out_of_memory()
+{
+    standin::internal::raise("MATLAB:nomem", "Out of memory.");
 }
 
 // Every allocation the extension asks of the host passes here, so that a test can make any
@@ -72,7 +87,7 @@ void count_request()
 {
     HostState& h = host();
     ++h.requested;
-    if (h.fail_at > 0 && h.requested == h.fail_at) throw standin::HostError{"Out of memory."};
+    if (h.fail_at > 0 && h.requested == h.fail_at) out_of_memory();
 }
 
 void* allocate(size_t bytes, const mxArray* owner)
@@ -82,10 +97,10 @@ void* allocate(size_t bytes, const mxArray* owner)
     // A real host refuses a request larger than the memory it can find by ending the call.
     if (h.in_call && h.allocation_limit > 0 && bytes > h.allocation_limit) {
         ++h.refused;
-        throw standin::HostError{"Out of memory."};
+        out_of_memory();
     }
     void* p = std::calloc(std::max<size_t>(bytes, 1), 1);
-    if (p == nullptr) throw standin::HostError{"Out of memory."};
+    if (p == nullptr) out_of_memory();
     const bool in_call =
         owner == nullptr || h.created_in_call.count(const_cast<mxArray*>(owner)) > 0;
     h.blocks[p] = Block{bytes, owner, in_call};
@@ -105,7 +120,7 @@ void release(void* p)
     HostState& h = host();
     auto it = h.blocks.find(p);
     if (it == h.blocks.end()) misuse("release of a block the host does not know");
-    if (it->second.owner == nullptr) h.scratch_bytes -= it->second.bytes;
+    if (it->second.owner == nullptr && !it->second.dropped) h.scratch_bytes -= it->second.bytes;
     if (it->second.in_call) h.call_bytes -= it->second.bytes;
     h.blocks.erase(it);
     std::free(p);
@@ -116,7 +131,7 @@ size_t checked_product(size_t a, size_t b)
     size_t r;
     if (__builtin_mul_overflow(a, b, &r)) {
         if (host().in_call) ++host().refused;
-        throw standin::HostError{"Out of memory."};
+        out_of_memory();
     }
     return r;
 }
@@ -134,6 +149,16 @@ size_t element_size(mxClassID c)
     case mxINT64_CLASS: case mxUINT64_CLASS: return 8;
     default: return sizeof(void*);
     }
+}
+
+// The element count a host reports for a query: the product of the dimensions in size_t,
+// wrapping where a sparse array's rows times columns exceed it (as Octave's index arithmetic
+// does; no array that large can hold data). A query never ends the call.
+size_t reported_count(const std::vector<size_t>& dims)
+{
+    size_t n = 1;
+    for (size_t d : dims) n *= d;
+    return n;
 }
 
 size_t count_of(const std::vector<size_t>& dims)
@@ -222,12 +247,6 @@ std::string utf8_of(mxChar c)
 
 extern "C" {
 
-void mexErrMsgTxt(const char* message)
-{
-    log_call("mexErrMsgTxt");
-    throw standin::HostError{message};
-}
-
 bool mxIsSparse(const mxArray* a)
 {
     log_call("mxIsSparse");
@@ -265,6 +284,12 @@ bool mxIsLogical(const mxArray* a)
     return checked(a, "mxIsLogical")->class_id == mxLOGICAL_CLASS;
 }
 
+bool mxIsClass(const mxArray* a, const char* name)
+{
+    log_call("mxIsClass");
+    return standin::internal::class_name(checked(a, "mxIsClass")) == name;
+}
+
 mxClassID mxGetClassID(const mxArray* a)
 {
     log_call("mxGetClassID");
@@ -280,7 +305,7 @@ mwSize mxGetNumberOfDimensions_730(const mxArray* a)
 size_t mxGetNumberOfElements(const mxArray* a)
 {
     log_call("mxGetNumberOfElements");
-    return count_of(checked(a, "mxGetNumberOfElements")->dims);
+    return reported_count(checked(a, "mxGetNumberOfElements")->dims);
 }
 
 size_t mxGetM(const mxArray* a)
@@ -293,7 +318,7 @@ size_t mxGetN(const mxArray* a)
 {
     log_call("mxGetN");
     const mxArray* b = checked(a, "mxGetN");
-    return count_of(std::vector<size_t>(b->dims.begin() + 1, b->dims.end()));
+    return reported_count(std::vector<size_t>(b->dims.begin() + 1, b->dims.end()));
 }
 
 double* mxGetPr(const mxArray* a)
@@ -324,12 +349,13 @@ mwIndex* mxGetJc_730(const mxArray* a)
 }
 
 // Copies the characters column by column as UTF-8, as many whole characters as fit before the
-// NUL; returns 1 when the text did not fit (or is not text), 0 otherwise.
+// NUL; returns 1 when the text did not fit (or is not text), 0 otherwise. A buffer length of 0
+// writes nothing and returns 0.
 int mxGetString_730(const mxArray* a, char* buffer, mwSize buffer_length)
 {
     log_call("mxGetString_730");
     checked(a, "mxGetString_730");
-    if (buffer_length == 0) return 1;
+    if (buffer_length == 0) return 0;
     if (a->class_id != mxCHAR_CLASS) {
         buffer[0] = '\0';
         return 1;
@@ -388,7 +414,7 @@ void mxFree(void* block)
     if (block == nullptr) return;
     auto it = host().blocks.find(block);
     if (it == host().blocks.end()) misuse("mxFree of a block the host does not know");
-    if (it->second.owner != nullptr) misuse("mxFree of a block that belongs to an array");
+    // The way to release an array's block before replacing it with mxSetPr / mxSetIr.
     release(block);
 }
 
@@ -420,23 +446,29 @@ void mxSetNzmax_730(mxArray* a, mwSize nzmax)
     a->nzmax = std::max<size_t>(nzmax, 1);
 }
 
-// Installing a block makes it the array's; the block it replaces is released.
+// Installing a block makes it the array's. The block it replaces is not released: unless the
+// caller releases it with mxFree, it is dropped, and the call reports it as leaked.
 static void install(mxArray* a, void** field, void* block, const char* operation)
 {
     checked(a, operation);
-    auto it = host().blocks.find(block);
-    if (it == host().blocks.end()) misuse(std::string(operation) + " of a block not from the host");
-    if (it->second.owner == nullptr) host().scratch_bytes -= it->second.bytes;
+    HostState& h = host();
+    auto it = h.blocks.find(block);
+    if (it == h.blocks.end()) misuse(std::string(operation) + " of a block not from the host");
+    if (it->second.owner == nullptr && !it->second.dropped) h.scratch_bytes -= it->second.bytes;
     it->second.owner = a;
+    it->second.dropped = false;
     // Scratch that becomes part of an array made in this call still counts for the call.
-    if (it->second.in_call && host().created_in_call.count(a) == 0) {
-        host().call_bytes -= it->second.bytes;
+    if (it->second.in_call && h.created_in_call.count(a) == 0) {
+        h.call_bytes -= it->second.bytes;
         it->second.in_call = false;
     }
     void* old = *field;
     *field = block;
-    auto o = host().blocks.find(old);
-    if (old != block && o != host().blocks.end() && o->second.owner == a) release(old);
+    auto o = h.blocks.find(old);
+    if (old != block && o != h.blocks.end() && o->second.owner == a) {
+        o->second.owner = nullptr;
+        o->second.dropped = true;
+    }
 }
 
 void mxSetPr(mxArray* a, double* pr)
@@ -455,8 +487,9 @@ void mxSetIr_730(mxArray* a, mwIndex* ir)
 
 void mxDestroyArray(mxArray* a)
 {
-    if (a == nullptr) return;
     HostState& h = host();
+    if (h.in_call) log_call("mxDestroyArray");
+    if (a == nullptr) return;
     if (h.arrays.erase(a) == 0) misuse("mxDestroyArray of something that is not a live array");
     h.created_in_call.erase(a);
     std::vector<void*> owned;
@@ -543,6 +576,21 @@ Array opaque(mxClassID class_id)
     return a;
 }
 
+Array string_object(const std::vector<std::string>& texts, const std::vector<size_t>& dims)
+{
+    if (count_of(dims) != texts.size())
+        throw std::invalid_argument("string_object: one text per element");
+    Array a(new_array(mxUNKNOWN_CLASS, false, false, dims));
+    a->string_object = true;
+    a->texts = texts;
+    return a;
+}
+
+Array string_scalar(const std::string& text)
+{
+    return string_object({text}, {1, 1});
+}
+
 void set_dims(mxArray* a, const std::vector<size_t>& dims)
 {
     if (dims.size() < 2 || (a->sparse && dims[1] != a->dims[1]))
@@ -615,6 +663,7 @@ static std::string fingerprint(const mxArray* a)
         if (p != nullptr) s.append(static_cast<const char*>(p), bytes);
     };
     add(&a->class_id, sizeof a->class_id);
+    for (const std::string& text : a->texts) s += text + '\0';
     add(a->dims.data(), a->dims.size() * sizeof(size_t));
     s += a->sparse ? 'S' : 'F';
     s += a->complex ? 'C' : 'R';
@@ -636,12 +685,13 @@ static std::string fingerprint(const mxArray* a)
 static void* const GUARD = reinterpret_cast<void*>(uintptr_t{0x5A5A5A5A5A5A5A50});
 constexpr size_t GUARD_SLOTS = 8;
 
-// After a call: releases the scratch it left and counts it.
-static size_t release_scratch()
+// After a call: releases the scratch it left (or, with dropped set, the blocks it replaced in an
+// array and did not release) and counts them.
+static size_t release_unowned(bool dropped)
 {
     std::vector<void*> left;
     for (const auto& [p, b] : host().blocks)
-        if (b.owner == nullptr) left.push_back(p);
+        if (b.owner == nullptr && b.dropped == dropped) left.push_back(p);
     for (void* p : left) release(p);
     return left.size();
 }
@@ -670,7 +720,8 @@ static size_t storage_bytes(const mxArray* a)
 
 Outcome call(MexFunction fn, int nlhs, const std::vector<const mxArray*>& inputs)
 {
-    release_scratch();
+    release_unowned(false);
+    release_unowned(true);
     reset_call_state();
     std::vector<std::string> before;
     for (const mxArray* a : inputs) before.push_back(fingerprint(a));
@@ -686,6 +737,7 @@ Outcome call(MexFunction fn, int nlhs, const std::vector<const mxArray*>& inputs
         fn(nlhs, slots.data(), static_cast<int>(args.size()), args.data());
     } catch (const HostError& e) {
         out.failed = true;
+        out.identifier = e.identifier;
         out.message = e.message;
     }
     h.in_call = false;
@@ -695,7 +747,8 @@ Outcome call(MexFunction fn, int nlhs, const std::vector<const mxArray*>& inputs
     out.scratch_peak_bytes = h.scratch_peak_bytes;
     out.peak_bytes = h.call_peak_bytes;
     out.requested_bytes = h.call_requested_bytes;
-    out.scratch_left = release_scratch();
+    out.scratch_left = release_unowned(false);
+    out.blocks_leaked = release_unowned(true);
     if (out.failed) {
         out.arrays_created = h.created_in_call.size();
         for (mxArray* a : std::vector<mxArray*>(h.created_in_call.begin(), h.created_in_call.end()))
@@ -718,18 +771,26 @@ Outcome call(MexFunction fn, int nlhs, const std::vector<const mxArray*>& inputs
 
 MexFunction load_mex(const std::string& path)
 {
+#if defined(_WIN32)
+    HMODULE handle = LoadLibraryA(path.c_str());
+    if (handle == nullptr)
+        throw std::runtime_error("LoadLibrary of " + path + ": error " + std::to_string(GetLastError()));
+    FARPROC symbol = GetProcAddress(handle, "mexFunction");
+#else
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) throw std::runtime_error(std::string("dlopen: ") + dlerror());
     void* symbol = dlsym(handle, "mexFunction");
+#endif
     if (symbol == nullptr) throw std::runtime_error("no mexFunction in " + path);
-    return reinterpret_cast<MexFunction>(symbol);
+    // Through the generic function type, which converts to any other without a warning.
+    return reinterpret_cast<MexFunction>(reinterpret_cast<void (*)()>(symbol));
 }
 
 size_t live_scratch_blocks()
 {
     size_t n = 0;
     for (const auto& entry : host().blocks)
-        if (entry.second.owner == nullptr) ++n;
+        if (entry.second.owner == nullptr && !entry.second.dropped) ++n;
     return n;
 }
 
@@ -765,3 +826,63 @@ size_t live_blocks()
 }
 
 }  // namespace standin
+
+// ---------------------------------------------------------------------------------------------
+// What the MEX half needs from this one.
+
+namespace standin::internal {
+
+void log_call(const char* name)
+{
+    host().host_calls.emplace_back(name);
+}
+
+void raise(const std::string& identifier, const std::string& message)
+{
+    throw HostError{message, identifier};
+}
+
+void misuse(const std::string& what)
+{
+    throw HostError{"host misuse: " + what, "standin:misuse"};
+}
+
+std::string class_name(const mxArray* a)
+{
+    if (a->string_object) return "string";
+    switch (a->class_id) {
+    case mxCELL_CLASS: return "cell";
+    case mxSTRUCT_CLASS: return "struct";
+    case mxLOGICAL_CLASS: return "logical";
+    case mxCHAR_CLASS: return "char";
+    case mxDOUBLE_CLASS: return "double";
+    case mxSINGLE_CLASS: return "single";
+    case mxINT8_CLASS: return "int8";
+    case mxUINT8_CLASS: return "uint8";
+    case mxINT16_CLASS: return "int16";
+    case mxUINT16_CLASS: return "uint16";
+    case mxINT32_CLASS: return "int32";
+    case mxUINT32_CLASS: return "uint32";
+    case mxINT64_CLASS: return "int64";
+    case mxUINT64_CLASS: return "uint64";
+    case mxFUNCTION_CLASS: return "function_handle";
+    default: return "unknown";
+    }
+}
+
+mxArray* char_of(const mxArray* a)
+{
+    checked(a, "char");
+    if (!a->string_object || a->texts.size() != 1)
+        misuse("char of anything but a 1-by-1 string object is not provided");
+    count_request();
+    const std::string& text = a->texts[0];
+    mxArray* c = new_array(mxCHAR_CLASS, false, false, {1, text.size()});
+    host().created_in_call.insert(c);
+    give_full_storage(c);
+    for (size_t k = 0; k < text.size(); ++k)
+        static_cast<mxChar*>(c->pr)[k] = static_cast<unsigned char>(text[k]);
+    return c;
+}
+
+}  // namespace standin::internal

@@ -114,16 +114,19 @@ TEST(AllocationFailures, EverySpgaugeRequestEndsTheCallCleanly)
     Array a = spread(), empty = standin::sparse(0, 0, {0}, {}, {});
     Array tall = standin::sparse(HUGE_ROWS, 2, {0, 2, 3}, {7, HUGE_ROWS - 1, 7}, {1.0, -2.0, 3.0});
     Array fro = standin::text("fro"), inf = standin::text("inf"), one = standin::scalar(1.0);
+    Array inf_string = standin::string_scalar("inf");
     const Case cases[] = {
         {"fro", 1, {a.get(), fro.get()}},
         {"one", 0, {a.get(), one.get()}},
         {"inf", 1, {a.get(), inf.get()}},
         {"inf of an empty matrix", 1, {empty.get(), inf.get()}},
         {"inf of more rows than entries", 1, {tall.get(), inf.get()}},
+        {"inf as a string object", 1, {a.get(), inf_string.get()}},
     };
-    // Requests: the text buffer (texts only), the result, the row sums (infinity norm only),
-    // and where the rows outnumber the entries three blocks to number the rows that hold them.
-    const long requests[] = {2, 1, 3, 3, 6};
+    // Requests: the text converted by char (string objects only), the text buffer (texts only),
+    // the result, the row sums (infinity norm only), and where the rows outnumber the entries
+    // three blocks to number the rows that hold them.
+    const long requests[] = {2, 1, 3, 3, 6, 4};
     for (size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(fail_each_allocation(fn, cases[i]), requests[i]) << cases[i].name;
 }

@@ -62,6 +62,7 @@ Filtered run(const mxArray* a, double tol, NormKind kind, double ratio)
     EXPECT_EQ(standin::sparse_defect(out.outputs[0].get()), "");
     EXPECT_TRUE(standin::is_real_double_scalar(out.outputs[1].get()));
     EXPECT_EQ(out.scratch_left, 0u);
+    EXPECT_EQ(out.blocks_leaked, 0u) << "a block replaced in B was not released";
     EXPECT_EQ(out.stray_arrays, 0u);
     EXPECT_FALSE(out.inputs_changed);
     EXPECT_FALSE(out.wrote_past_slots);
@@ -200,35 +201,41 @@ TEST(DropsmallMex, MessagesComeInTheirOrder)
     Array fro = standin::text("fro"), bad_kind = standin::text("Fro"), one = standin::scalar(1.0);
     Array negative = standin::scalar(-1.0), empty = standin::full(mxDOUBLE_CLASS, {0, 0}, {});
     Array cell = standin::opaque(mxCELL_CLASS), int_tol = standin::full(mxINT16_CLASS, {1, 1}, {2});
+    Array fro_string = standin::string_scalar("fro"), two_strings = standin::string_object({"fro", "fro"}, {2, 1});
+    const char* const KIND = "Only for 1-norm, inf-norm and fro-norm.";
     const char* const TOL = "Tolerance must be a nonnegative number.";
     const char* const RATIO = "Ratio must be a number.";
     struct Case {
         int nlhs;
         std::vector<const mxArray*> in;
+        const char* id;
         const char* expected;
     };
     const Case cases[] = {
-        {3, {full.get(), fro.get(), bad_kind.get()}, "Four inputs required."},
-        {1, {good.get(), one.get(), fro.get(), one.get(), one.get()}, "Four inputs required."},
-        {3, {full.get(), negative.get(), bad_kind.get(), cell.get()}, "Too many output arguments"},
-        {2, {full.get(), negative.get(), bad_kind.get(), cell.get()}, "Input must be a sparse matrix."},
-        {2, {complex.get(), negative.get(), bad_kind.get(), cell.get()}, "Input must be noncomplex double."},
-        {2, {logical.get(), negative.get(), bad_kind.get(), cell.get()}, "Input must be noncomplex double."},
-        {2, {cube.get(), negative.get(), bad_kind.get(), cell.get()}, "Input argument must be two dimensional \n"},
-        {2, {good.get(), negative.get(), bad_kind.get(), cell.get()}, "Only for 1-norm, inf-norm and fro-norm."},
-        {2, {good.get(), fro.get(), bad_kind.get(), one.get()}, "Only for 1-norm, inf-norm and fro-norm."},
-        {2, {good.get(), negative.get(), fro.get(), cell.get()}, TOL},
-        {2, {good.get(), empty.get(), fro.get(), cell.get()}, TOL},
-        {2, {good.get(), fro.get(), fro.get(), one.get()}, TOL},
-        {2, {good.get(), cell.get(), fro.get(), one.get()}, TOL},
-        {2, {good.get(), one.get(), fro.get(), cell.get()}, RATIO},
-        {2, {good.get(), one.get(), fro.get(), empty.get()}, RATIO},
-        {2, {good.get(), int_tol.get(), fro.get(), fro.get()}, RATIO},
+        {3, {full.get(), fro.get(), bad_kind.get()}, "dropsmall:nargin", "Four inputs required."},
+        {1, {good.get(), one.get(), fro.get(), one.get(), one.get()}, "dropsmall:nargin", "Four inputs required."},
+        {3, {full.get(), negative.get(), bad_kind.get(), cell.get()}, "dropsmall:nargout", "Too many output arguments"},
+        {2, {full.get(), negative.get(), bad_kind.get(), cell.get()}, "dropsmall:notSparse", "Input must be a sparse matrix."},
+        {2, {complex.get(), negative.get(), bad_kind.get(), cell.get()}, "dropsmall:notRealDouble", "Input must be noncomplex double."},
+        {2, {logical.get(), negative.get(), bad_kind.get(), cell.get()}, "dropsmall:notRealDouble", "Input must be noncomplex double."},
+        {2, {cube.get(), negative.get(), bad_kind.get(), cell.get()}, "dropsmall:notTwoDimensional", "Input argument must be two dimensional \n"},
+        {2, {good.get(), negative.get(), bad_kind.get(), cell.get()}, "dropsmall:kind", KIND},
+        {2, {good.get(), fro.get(), bad_kind.get(), one.get()}, "dropsmall:kind", KIND},
+        {2, {good.get(), one.get(), two_strings.get(), one.get()}, "dropsmall:kind", KIND},
+        {2, {good.get(), negative.get(), fro.get(), cell.get()}, "dropsmall:tolerance", TOL},
+        {2, {good.get(), negative.get(), fro_string.get(), cell.get()}, "dropsmall:tolerance", TOL},
+        {2, {good.get(), empty.get(), fro.get(), cell.get()}, "dropsmall:tolerance", TOL},
+        {2, {good.get(), fro.get(), fro.get(), one.get()}, "dropsmall:tolerance", TOL},
+        {2, {good.get(), cell.get(), fro.get(), one.get()}, "dropsmall:tolerance", TOL},
+        {2, {good.get(), one.get(), fro.get(), cell.get()}, "dropsmall:ratio", RATIO},
+        {2, {good.get(), one.get(), fro.get(), empty.get()}, "dropsmall:ratio", RATIO},
+        {2, {good.get(), int_tol.get(), fro.get(), fro.get()}, "dropsmall:ratio", RATIO},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
         const standin::Outcome out = standin::call(dropsmall(), c.nlhs, c.in);
         EXPECT_TRUE(out.failed);
+        EXPECT_EQ(out.identifier, c.id);
         EXPECT_EQ(out.message, c.expected);
         EXPECT_EQ(out.arrays_created, 0u);
         EXPECT_EQ(out.scratch_left, 0u);
@@ -245,6 +252,7 @@ TEST(DropsmallMex, TooManyStoredEntriesIsRefusedBeforeAllocating)
     standin::overstate_stored_entries(a.get(), uint64_t{1} << 31);
     Array one = standin::scalar(1.0);
     const standin::Outcome out = standin::call(dropsmall(), 2, {a.get(), one.get(), one.get(), one.get()});
+    EXPECT_EQ(out.identifier, "dropsmall:tooManyEntries");
     EXPECT_EQ(out.message, "Too many stored entries.");
     EXPECT_EQ(out.arrays_created, 0u);
     EXPECT_EQ(out.scratch_peak_bytes, 0u);

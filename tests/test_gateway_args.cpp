@@ -12,18 +12,20 @@ namespace {
 
 using standin::Array;
 
-// The message an operation ends the call with, or "" when it returns.
-std::string message_of(const std::function<void()>& operation)
+// "identifier|message" of the error an operation ends the call with, or "" when it returns.
+std::string error_of(const std::function<void()>& operation)
 {
     try {
         operation();
     } catch (const standin::HostError& e) {
-        return e.message;
+        return e.identifier + "|" + e.message;
     }
     return "";
 }
 
-const char* const BAD_KIND = "Only for 1-norm, inf-norm and fro-norm.";
+const GatewayErrors ERRORS = {"t:nargin",  "Four inputs required.", "t:nargout", "t:notSparse",
+                              "t:notReal", "t:not2d",               "t:kind"};
+const std::string BAD_KIND = "t:kind|Only for 1-norm, inf-norm and fro-norm.";
 
 Array small_sparse() { return standin::sparse(2, 2, {0, 1, 2}, {0, 1}, {1.0, 2.0}); }
 
@@ -78,17 +80,27 @@ TEST(ParseNormKind, ReadsTextNumbersOfEveryClassAndRefusesTheRest)
         {"cell", standin::opaque(mxCELL_CLASS), NORM_BAD},
         {"struct", standin::opaque(mxSTRUCT_CLASS), NORM_BAD},
         {"function handle", standin::opaque(mxFUNCTION_CLASS), NORM_BAD},
+        // MATLAB's string objects, converted by the host's char.
+        {"\"fro\"", standin::string_scalar("fro"), NORM_FRO},
+        {"\"inf\"", standin::string_scalar("inf"), NORM_INF},
+        {"\"Inf\"", standin::string_scalar("Inf"), NORM_BAD},
+        {"\"\"", standin::string_scalar(""), NORM_BAD},
+        {"\"1\"", standin::string_scalar("1"), NORM_BAD},
+        {"[\"fro\" \"inf\"]", standin::string_object({"fro", "inf"}, {1, 2}), NORM_BAD},
+        {"strings(0)", standin::string_object({}, {0, 0}), NORM_BAD},
     };
     for (Case& c : cases) {
+        const size_t arrays_before = standin::live_arrays();
         NormKind got = NORM_BAD;
-        const std::string message = message_of([&] { got = parse_norm_kind(c.kind.get()); });
+        const std::string error = error_of([&] { got = parse_norm_kind(c.kind.get(), ERRORS); });
         if (c.expected == NORM_BAD) {
-            EXPECT_EQ(message, BAD_KIND) << c.what;
+            EXPECT_EQ(error, BAD_KIND) << c.what;
         } else {
-            EXPECT_EQ(message, "") << c.what;
+            EXPECT_EQ(error, "") << c.what;
             EXPECT_EQ(got, c.expected) << c.what;
         }
         EXPECT_EQ(standin::live_scratch_blocks(), 0u) << c.what << ": text buffer not released";
+        EXPECT_EQ(standin::live_arrays(), arrays_before) << c.what << ": converted text not released";
     }
 }
 
@@ -105,17 +117,16 @@ TEST(CheckGatewayArgs, FirstFailingCheckDecidesTheMessage)
         const char* expected;
     };
     const Case cases[] = {
-        {2, 3, full.get(), "Four inputs required."},  // the input count comes first
-        {3, 4, full.get(), "Too many output arguments"},
-        {2, 4, full.get(), "Input must be a sparse matrix."},
-        {2, 4, logical.get(), "Input must be noncomplex double."},
-        {0, 4, complex.get(), "Input must be noncomplex double."},
+        {2, 3, full.get(), "t:nargin|Four inputs required."},  // the input count comes first
+        {3, 4, full.get(), "t:nargout|Too many output arguments"},
+        {2, 4, full.get(), "t:notSparse|Input must be a sparse matrix."},
+        {2, 4, logical.get(), "t:notReal|Input must be noncomplex double."},
+        {0, 4, complex.get(), "t:notReal|Input must be noncomplex double."},
         {2, 4, good.get(), ""},
         {-1, 4, good.get(), ""},
     };
     for (const Case& c : cases) {
         const mxArray* prhs[] = {c.a, kind.get(), kind.get(), kind.get(), kind.get()};
-        EXPECT_EQ(message_of([&] { check_gateway_args(c.nlhs, c.nrhs, prhs, 4, "Four inputs required.", 2); }),
-                  c.expected);
+        EXPECT_EQ(error_of([&] { check_gateway_args(c.nlhs, c.nrhs, prhs, 4, 2, ERRORS); }), c.expected);
     }
 }

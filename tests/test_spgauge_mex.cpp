@@ -20,9 +20,10 @@ standin::MexFunction spgauge()
 // 3-by-3: [1 0 -2; 0 3 0; 4 0 NaN-free 5]
 Array sample() { return standin::sparse(3, 3, {0, 2, 3, 5}, {0, 2, 1, 0, 2}, {1.0, 4.0, 3.0, -2.0, 5.0}); }
 
-void expect_clean_failure(const standin::Outcome& out, const std::string& expected)
+void expect_clean_failure(const standin::Outcome& out, const std::string& id, const std::string& expected)
 {
     EXPECT_TRUE(out.failed);
+    EXPECT_EQ(out.identifier, id);
     EXPECT_EQ(out.message, expected);
     EXPECT_EQ(out.arrays_created, 0u) << "a failed call created an output";
     EXPECT_EQ(out.scratch_left, 0u);
@@ -36,8 +37,11 @@ TEST(SpgaugeMex, ReturnsEachNormAsRealScalar)
 {
     Array a = sample();
     Array fro = standin::text("fro"), inf = standin::text("inf"), one = standin::scalar(1.0);
+    Array fro_string = standin::string_scalar("fro"), inf_string = standin::string_scalar("inf");
+    const double fro_norm = std::sqrt(1.0 + 16.0 + 9.0 + 4.0 + 25.0);
     const std::pair<const mxArray*, double> cases[] = {
-        {fro.get(), std::sqrt(1.0 + 16.0 + 9.0 + 4.0 + 25.0)}, {one.get(), 7.0}, {inf.get(), 9.0}};
+        {fro.get(), fro_norm}, {one.get(), 7.0}, {inf.get(), 9.0},
+        {fro_string.get(), fro_norm}, {inf_string.get(), 9.0}};
     for (const auto& [kind, expected] : cases) {
         for (int nlhs : {0, 1}) {
             const standin::Outcome out = standin::call(spgauge(), nlhs, {a.get(), kind});
@@ -62,25 +66,29 @@ TEST(SpgaugeMex, MessagesComeInTheirOrder)
     Array cube = standin::sparse(2, 2, {0, 1, 2}, {0, 1}, {1.0, 2.0});
     standin::set_dims(cube.get(), {2, 2, 2});
     Array fro = standin::text("fro"), bad = standin::text("FRO"), two = standin::scalar(2.0);
+    Array bad_string = standin::string_scalar("FRO");
     struct Case {
         int nlhs;
         std::vector<const mxArray*> inputs;
+        const char* id;
         const char* expected;
     };
+    const char* const KIND = "Only for 1-norm, inf-norm and fro-norm.";
     const Case cases[] = {
-        {2, {full.get(), bad.get(), bad.get()}, "Two inputs required."},
-        {0, {good.get()}, "Two inputs required."},
-        {2, {full.get(), bad.get()}, "Too many output arguments"},
-        {1, {full.get(), bad.get()}, "Input must be a sparse matrix."},
-        {1, {logical.get(), bad.get()}, "Input must be noncomplex double."},
-        {1, {complex.get(), bad.get()}, "Input must be noncomplex double."},
-        {1, {cube.get(), bad.get()}, "Input argument must be two dimensional \n"},
-        {1, {good.get(), bad.get()}, "Only for 1-norm, inf-norm and fro-norm."},
-        {0, {good.get(), two.get()}, "Only for 1-norm, inf-norm and fro-norm."},
+        {2, {full.get(), bad.get(), bad.get()}, "spgauge:nargin", "Two inputs required."},
+        {0, {good.get()}, "spgauge:nargin", "Two inputs required."},
+        {2, {full.get(), bad.get()}, "spgauge:nargout", "Too many output arguments"},
+        {1, {full.get(), bad.get()}, "spgauge:notSparse", "Input must be a sparse matrix."},
+        {1, {logical.get(), bad.get()}, "spgauge:notRealDouble", "Input must be noncomplex double."},
+        {1, {complex.get(), bad.get()}, "spgauge:notRealDouble", "Input must be noncomplex double."},
+        {1, {cube.get(), bad.get()}, "spgauge:notTwoDimensional", "Input argument must be two dimensional \n"},
+        {1, {good.get(), bad.get()}, "spgauge:kind", KIND},
+        {0, {good.get(), two.get()}, "spgauge:kind", KIND},
+        {1, {good.get(), bad_string.get()}, "spgauge:kind", KIND},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.expected);
-        expect_clean_failure(standin::call(spgauge(), c.nlhs, c.inputs), c.expected);
+        expect_clean_failure(standin::call(spgauge(), c.nlhs, c.inputs), c.id, c.expected);
     }
 }
 
@@ -95,6 +103,21 @@ TEST(SpgaugeMex, HostCallsFollowTheDocumentedOrder)
         "mxCreateDoubleMatrix_730", "mxGetPr", "mxGetJc_730", "mxGetN", "mxGetM", "mxGetIr_730",
         "mxCalloc", "mxFree"};
     EXPECT_EQ(out.host_calls, expected);
+}
+
+TEST(SpgaugeMex, StringObjectIsConvertedByTheHostAndReleased)
+{
+    Array a = sample();
+    Array fro = standin::string_scalar("fro");
+    const standin::Outcome out = standin::call(spgauge(), 1, {a.get(), fro.get()});
+    const std::vector<std::string> kind_calls(out.host_calls.begin() + 5, out.host_calls.begin() + 17);
+    const std::vector<std::string> expected = {
+        "mxIsChar", "mxIsNumeric", "mxIsLogical", "mxIsClass", "mxGetNumberOfElements",
+        "mexCallMATLAB", "mxIsChar", "mxGetN", "mxCalloc", "mxGetString_730", "mxFree",
+        "mxDestroyArray"};
+    EXPECT_EQ(kind_calls, expected);
+    EXPECT_EQ(out.stray_arrays, 0u);
+    EXPECT_EQ(out.scratch_left, 0u);
 }
 
 TEST(SpgaugeMex, AgreesWithTheKernelsOnEdgeShapes)

@@ -1,0 +1,15 @@
+// The drivers' case table run through the stand-in builds of both extensions, so that the table
+// itself is checked in every test build, the sanitizer build included.
+#include "gateway_cases.h"
+
+#include <gtest/gtest.h>
+
+TEST(GatewayCases, SpgaugePassesEveryCase)
+{
+    EXPECT_EQ(run_gateway_cases("spgauge", standin::load_mex(SPGAUGE_MODULE)), 0);
+}
+
+TEST(GatewayCases, DropsmallPassesEveryCase)
+{
+    EXPECT_EQ(run_gateway_cases("dropsmall", standin::load_mex(DROPSMALL_MODULE)), 0);
+}
