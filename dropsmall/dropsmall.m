@@ -141,10 +141,16 @@
 %! endfor
 
 %!test
-%! ## Inputs are left as they were; tol and ratio of other classes are read by value.
-%! A = sprandn (40, 30, 0.2); A0 = A;
-%! [B, r] = dropsmall (A, single (0.5), "fro", uint8 (0));
-%! assert (isequal (A, A0));
+%! ## Inputs are left as they were, compared with copies of their contents made before the
+%! ## call (A0 = A would share A's storage and see any write into it); tol and ratio of other
+%! ## classes are read by value.
+%! A = sprandn (40, 30, 0.2); [i, j, v] = find (A);
+%! tol = single (0.5); ratio = uint8 (0);
+%! [B, r] = dropsmall (A, tol, "fro", ratio);
+%! [i2, j2, v2] = find (A);
+%! assert (isequal ([i2, j2, v2], [i, j, v]) && isequal (size (A), [40, 30]));
+%! assert (tol, single (0.5));
+%! assert (ratio, uint8 (0));
 %! check_filtered (A, B, 0.5, "fro");
 %! assert (class (r), "double");
 

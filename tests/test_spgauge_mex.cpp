@@ -120,25 +120,32 @@ TEST(SpgaugeMex, StringObjectIsConvertedByTheHostAndReleased)
     EXPECT_EQ(out.scratch_left, 0u);
 }
 
-TEST(SpgaugeMex, AgreesWithTheKernelsOnEdgeShapes)
+// Edge shapes through the gateway, against norms written out by hand: no rows, no columns, no
+// entries, one row, one column, and squares that overflow.
+TEST(SpgaugeMex, EdgeShapesGiveTheirNorms)
 {
-    const std::vector<Array> inputs = [] {
-        std::vector<Array> v;
-        v.push_back(standin::sparse(0, 0, {0}, {}, {}));
-        v.push_back(standin::sparse(0, 3, {0, 0, 0, 0}, {}, {}));
-        v.push_back(standin::sparse(3, 0, {0}, {}, {}));
-        v.push_back(standin::sparse(2, 2, {0, 0, 0}, {}, {}));
-        v.push_back(standin::sparse(2, 1, {0, 2}, {0, 1}, {1e200, -1e200}));
-        return v;
-    }();
+    struct Case {
+        Array a;
+        double fro, one, inf;
+    };
+    const double root14 = std::sqrt(1.0 + 4.0 + 9.0);
+    Case cases[] = {
+        {standin::sparse(0, 0, {0}, {}, {}), 0.0, 0.0, 0.0},
+        {standin::sparse(0, 3, {0, 0, 0, 0}, {}, {}), 0.0, 0.0, 0.0},
+        {standin::sparse(3, 0, {0}, {}, {}), 0.0, 0.0, 0.0},
+        {standin::sparse(2, 2, {0, 0, 0}, {}, {}), 0.0, 0.0, 0.0},
+        {standin::sparse(1, 3, {0, 1, 2, 3}, {0, 0, 0}, {1.0, -2.0, 3.0}), root14, 3.0, 6.0},
+        {standin::sparse(3, 1, {0, 3}, {0, 1, 2}, {1.0, -2.0, 3.0}), root14, 6.0, 3.0},
+        {standin::sparse(5, 1, {0, 1}, {4}, {-0.0}), 0.0, 0.0, 0.0},
+        // sqrt(2) 1e200: the plain sum of squares would overflow to +Inf.
+        {standin::sparse(2, 1, {0, 2}, {0, 1}, {1e200, -1e200}), 1.4142135623730951e200, 2e200,
+         1e200},
+    };
     Array kinds[] = {standin::text("fro"), standin::scalar(1.0), standin::text("inf")};
-    for (const Array& a : inputs) {
-        const standin::SparseContents c = standin::read_sparse(a.get());
-        const double expected[] = {frobenius_norm(c.pr.data(), c.pr.size()),
-                                   one_norm(c.pr.data(), c.jc.data(), c.ncols),
-                                   inf_norm(c.pr.data(), c.ir.data(), c.pr.size(), c.nrows)};
+    for (const Case& c : cases) {
+        const double expected[] = {c.fro, c.one, c.inf};
         for (int k = 0; k < 3; ++k) {
-            const standin::Outcome out = standin::call(spgauge(), 1, {a.get(), kinds[k].get()});
+            const standin::Outcome out = standin::call(spgauge(), 1, {c.a.get(), kinds[k].get()});
             ASSERT_FALSE(out.failed) << out.message;
             const double got = standin::first_value(out.outputs[0].get());
             EXPECT_EQ(std::memcmp(&got, &expected[k], sizeof got), 0) << got << " vs " << expected[k];
