@@ -16,6 +16,7 @@
 
 #include "norm_kernels.h"
 #include "assemble_filtered.h"
+#include "copy_kept.h"
 #include "threshold_search.h"
 
 #include <benchmark/benchmark.h>
@@ -162,7 +163,11 @@ double kernel_norm(NormKind kind, const CscView& v)
 {
     if (kind == NORM_FRO) return frobenius_norm(v.pr, v.nnz);
     if (kind == NORM_ONE) return one_norm(v.pr, v.jc, v.ncols);
-    return inf_norm(v.pr, v.ir, v.nnz, v.nrows);
+    // The row sums from the host, zero-filled, as the gateway takes them.
+    double* rowsum = static_cast<double*>(mxCalloc(v.nrows, sizeof(double)));
+    const double norm = inf_norm(v.pr, v.ir, v.nnz, v.nrows, rowsum);
+    mxFree(rowsum);
+    return norm;
 }
 
 void register_kernels(MatrixId m)

@@ -1,4 +1,5 @@
-// The compressed-sparse-column view of a host matrix and the norm kinds both extensions share.
+// The compressed-sparse-column view of a host matrix, the norm kinds both extensions share, and
+// the few operations on stored values that every sum here is built from.
 #pragma once
 
 #include <cstdint>
@@ -31,4 +32,24 @@ inline double magnitude(double x)
     bits &= ~(uint64_t{1} << 63);
     std::memcpy(&x, &bits, sizeof bits);
     return x;
+}
+
+// a when keep, else +0.0, without a branch. Adding or subtracting +0.0 leaves every sum's bits
+// as they were (a sum of magnitudes is never -0.0).
+inline double masked(double a, bool keep)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    bits &= uint64_t{0} - static_cast<uint64_t>(keep);
+    std::memcpy(&a, &bits, sizeof bits);
+    return a;
+}
+
+// Strict, ordered maximum of values[0 .. n-1] starting from +0.0: NaNs and negatives never win.
+inline double largest_of(const double* values, uint64_t n)
+{
+    double best = 0.0;
+    for (uint64_t i = 0; i < n; ++i)
+        if (values[i] > best) best = values[i];
+    return best;
 }

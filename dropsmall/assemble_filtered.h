@@ -1,4 +1,5 @@
-// The outputs of dropsmall: the filtered copy of A and the ratio for the next call.
+// The outputs of dropsmall, created through the host: the filtered copy of A and the ratio for
+// the next call.
 #pragma once
 
 #include "csc_view.h"
@@ -10,9 +11,3 @@
 // of the dropped entries, or both 0 when only an upper bound (nnz) on the kept entries is known.
 void assemble_filtered(const CscView& a, double threshold, double ratio, uint64_t nbelow,
                        uint64_t ncand, int nlhs, mxArray* plhs[]);
-
-// The copy alone: one pass over A in storage order writing the entries above threshold to
-// pr_out / ir_out (room for capacity entries, at least as many as are kept) and setting
-// jc_out[1 .. ncols]. Returns the kept count.
-uint64_t copy_filtered(const CscView& a, double threshold, uint64_t capacity, double* pr_out,
-                       uint64_t* ir_out, uint64_t* jc_out);

@@ -3,6 +3,7 @@
 #include "assemble_filtered.h"
 #include "gateway_args.h"
 #include "host_api.h"
+#include "host_matrix.h"
 #include "threshold_search.h"
 
 #include <cstdint>
@@ -32,18 +33,6 @@ static double read_ratio(const mxArray* arg)
     if (!read_first_element(arg, &ratio))
         raise_error("dropsmall:ratio", "Ratio must be a number.");
     return ratio;
-}
-
-static CscView csc_view_of(const mxArray* a)
-{
-    CscView v;
-    v.nrows = mxGetM(a);
-    v.ncols = mxGetN(a);
-    v.pr = mxGetPr(a);
-    v.ir = host_ir(a);
-    v.jc = host_jc(a);
-    v.nnz = v.jc[v.ncols];
-    return v;
 }
 
 MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])

@@ -4,7 +4,7 @@
 
 #include "frobenius.h"
 #include "host_api.h"
-#include "row_numbering.h"
+#include "host_matrix.h"
 #include "search_internal.h"
 
 #include <cassert>
@@ -42,9 +42,8 @@ struct SearchRun {
     double norm_tol;
     int32_t* cand;
     ColumnSums cols;        // 1-norm
-    double* rowsum;         // infinity norm: a sum per row that holds entries
-    const uint64_t* rows;   // infinity norm: the row of each stored entry (a.ir, or renumbered)
-    uint64_t* renumbered;   // the renumbered rows, where the rows outnumber the stored entries
+    double* rowsum;         // infinity norm: a sum per row of rows
+    SummedRows rows;        // infinity norm: the rows kept a sum for (rows.row null until then)
     Ranking rank;           // 1- and infinity norm: the largest column or row sum
     MagnitudeOrder order;   // order.cand stays null until the rounds take candidates by magnitude
     uint64_t per_sum;       // most entries one column (1-norm) or row (infinity norm) can hold
@@ -112,7 +111,7 @@ static void release_run(SearchRun* run)
     release_scratch(run->cols.active);
     release_scratch(run->cols.live);
     release_scratch(run->rowsum);
-    release_scratch(run->renumbered);
+    release_rows(run->rows);
     release_scratch(run->rank.tree.node);
     release_scratch(run->rank.changed);
 }
@@ -146,32 +145,20 @@ static void first_pass_one(SearchRun* run)
 // rows are numbered 0, 1, ... first.
 static void prepare_rows(SearchRun* run)
 {
-    const CscView& a = run->a;
-    uint64_t nrows = a.nrows;
-    run->rows = a.ir;
-    if (a.nrows > a.nnz) {
-        run->renumbered = static_cast<uint64_t*>(take_scratch(a.nnz, sizeof(uint64_t)));
-        uint64_t* order = static_cast<uint64_t*>(take_scratch(a.nnz, sizeof(uint64_t)));
-        uint64_t* spare = static_cast<uint64_t*>(take_scratch(a.nnz, sizeof(uint64_t)));
-        nrows = number_occupied_rows(a.ir, a.nnz, a.nrows, run->renumbered, order, spare);
-        mxFree(spare);
-        mxFree(order);
-        run->rows = run->renumbered;
-        run->work.entries_read += a.nnz;
-    }
-    run->rowsum = static_cast<double*>(take_scratch(nrows, sizeof(double)));
-    run->state.nrows_field = nrows;
+    run->rows = rows_to_sum(run->a);
+    if (run->rows.numbered != nullptr) run->work.entries_read += run->a.nnz;
+    run->rowsum = static_cast<double*>(take_scratch(run->rows.nrows, sizeof(double)));
+    run->state.nrows_field = run->rows.nrows;
 }
 
 static void first_pass_inf(SearchRun* run)
 {
     const CscView& a = run->a;
     prepare_rows(run);
-    const uint64_t nrows = run->state.nrows_field;
-    run->state.ncand = a.nnz;  // the first pass reads it as the number of entries to scan
-    run->state = classify_inf(run->cand, run->rowsum, a.pr, run->rows, run->state, &run->top);
+    run->state = classify_inf(run->cand, run->rowsum, a.pr, run->rows.row, a.nnz, run->state,
+                              &run->top);
     run->work.entries_read += a.nnz;
-    start_ranking(run, run->rowsum, nrows);
+    start_ranking(run, run->rowsum, run->rows.nrows);
 }
 
 static void first_pass(SearchRun* run)
@@ -209,7 +196,7 @@ static void scan_round(SearchRun* run)
     } else if (run->kind == NORM_ONE) {
         *st = refine_one(run->cand, &run->cols, &run->rank, run->a.pr, *st, &run->top);
     } else {
-        *st = refine_inf(run->cand, run->rowsum, &run->rank, run->a.pr, run->rows, *st,
+        *st = refine_inf(run->cand, run->rowsum, &run->rank, run->a.pr, run->rows.row, *st,
                          &run->top);
     }
     ++run->work.scan_rounds;
@@ -232,7 +219,7 @@ static SumsOf sums_of(const SearchRun* run)
         s.settled = run->cols.settled;
     } else if (run->kind == NORM_INF) {
         s.sum = run->rowsum;
-        s.row = run->rows;
+        s.row = run->rows.row;
     }
     return s;
 }
@@ -268,7 +255,9 @@ static void refining_round(SearchRun* run)
 }
 
 // A refinement at a threshold at or above every live candidate removes nothing: its outcome is
-// what the scan would compute, without the scan.
+// what the scan would compute, without the scan. For the Frobenius norm that is the root of the
+// norm's square less nothing: the norm itself while its square is a normal double, but not where
+// the square is subnormal, as it can be after a recount at the search's scale.
 static void idle_round(SearchRun* run)
 {
     SearchState* st = &run->state;
@@ -349,7 +338,7 @@ static double recount(SearchRun* run)
         settled = run->cols.settled;
     } else {
         run->work.entries_read += a.nnz;
-        recount_row_sums(run->rowsum, a.pr, run->rows, a.nnz, run->state.nrows_field, t);
+        recount_row_sums(run->rowsum, a.pr, run->rows.row, a.nnz, run->state.nrows_field, t);
         rank_all(&run->rank.tree, run->rowsum);
     }
     run->rank.updates += blocks_for(run->rank.tree.n);
@@ -401,7 +390,7 @@ static double lower_until_fits(SearchRun* run, double t)
     if (run->rowsum == nullptr) prepare_rows(run);
     const uint64_t nrows = run->state.nrows_field;
     double* rowtop = static_cast<double*>(take_scratch(nrows, sizeof(double)));
-    t = lower_until_rows_fit(run->rowsum, rowtop, a.pr, run->rows, a.nnz, nrows, run->tol, t);
+    t = lower_until_rows_fit(run->rowsum, rowtop, a.pr, run->rows.row, a.nnz, nrows, run->tol, t);
     mxFree(rowtop);
     return t;
 }
@@ -454,13 +443,11 @@ static SearchResult run_search(SearchRun* run, double threshold)
 SearchResult search_threshold(NormKind kind, const CscView& a, double tol, double ratio,
                               double threshold, int32_t* cand)
 {
-    // A negative tol could never be met once the threshold reached the floor.
+    // The gateway refuses a negative tol (it could never be met once the threshold reached the
+    // floor), a kind other than the three, and more stored entries than cand can name.
     assert(tol >= 0.0 || std::isnan(tol));
+    assert(kind == NORM_FRO || kind == NORM_ONE || kind == NORM_INF);
     assert(a.nnz <= static_cast<uint64_t>(INT32_MAX));
-    if (kind != NORM_FRO && kind != NORM_ONE && kind != NORM_INF) {
-        mxFree(cand);
-        mexErrMsgIdAndTxt("dropsmall:kind", "%s", "Only for 1-norm, inf-norm and fro-norm.");
-    }
     SearchRun run = start_run(kind, a, tol, ratio, cand);
     const SearchResult result = run_search(&run, threshold);
     release_run(&run);

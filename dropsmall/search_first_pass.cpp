@@ -9,9 +9,6 @@
 #include <cmath>
 #include <limits>
 
-// The passes are bound by memory: reads are requested this many entries ahead of their use.
-static const uint64_t AHEAD = 512;
-
 // Running totals of a first pass at one threshold and floor.
 struct FirstPass {
     int32_t* cand;
@@ -39,10 +36,10 @@ static inline void square_and_add(Squares* q, double a, double* s)
     if (a > 0.0 && a < q->least) q->least = a;
 }
 
-// Sorts the entry at position k. A candidate (floor <= a <= threshold) is appended to the list
+// Classifies the entry at position k. A candidate (floor <= a <= threshold) is appended to the list
 // and one strictly below the floor is counted; both give their magnitude, which is never
 // negative. A kept entry (above the threshold, or NaN) gives -1.
-static inline double sort_entry(FirstPass* p, const double* pr, uint64_t k)
+static inline double classify_entry(FirstPass* p, const double* pr, uint64_t k)
 {
     const double a = magnitude(pr[k]);
     if (p->threshold >= a && a >= p->floor) {
@@ -58,11 +55,11 @@ static inline double sort_entry(FirstPass* p, const double* pr, uint64_t k)
     return -1.0;
 }
 
-// The same sort without a branch on the entry's class, for passes where the classes mix at
+// The same without a branch on the entry's class, for passes where the classes mix at
 // random and a branch would be mispredicted: the position is written at the list's end always and
 // the end advances only for a candidate (it never passes k). A kept entry gives +0.0, which
 // leaves every sum's bits as they were.
-static inline double sort_entry_unbranched(FirstPass* p, const double* pr, uint64_t k)
+static inline double classify_entry_unbranched(FirstPass* p, const double* pr, uint64_t k)
 {
     const double a = magnitude(pr[k]);
     const bool is_cand = (p->threshold >= a) & (a >= p->floor);
@@ -71,9 +68,9 @@ static inline double sort_entry_unbranched(FirstPass* p, const double* pr, uint6
     p->ncand += is_cand;
     p->nbelow += is_below;
     p->nkept += !(is_cand | is_below);
-    const double cand_a = mask_to(a, is_cand);
+    const double cand_a = masked(a, is_cand);
     if (cand_a > p->top) p->top = cand_a;
-    return mask_to(a, is_cand | is_below);
+    return masked(a, is_cand | is_below);
 }
 
 template <bool UNBRANCHED>
@@ -81,9 +78,9 @@ static inline void add_square_if_dropped(FirstPass* p, Squares* q, const double*
                                          double* s)
 {
     if (UNBRANCHED) {
-        square_and_add(q, sort_entry_unbranched(p, pr, k), s);
+        square_and_add(q, classify_entry_unbranched(p, pr, k), s);
     } else {
-        const double a = sort_entry(p, pr, k);
+        const double a = classify_entry(p, pr, k);
         if (a >= 0.0) square_and_add(q, a, s);
     }
 }
@@ -92,16 +89,16 @@ template <bool UNBRANCHED>
 static inline void add_if_dropped(FirstPass* p, const double* pr, uint64_t k, double* sum)
 {
     if (UNBRANCHED) {
-        *sum += sort_entry_unbranched(p, pr, k);
+        *sum += classify_entry_unbranched(p, pr, k);
     } else {
-        const double a = sort_entry(p, pr, k);
+        const double a = classify_entry(p, pr, k);
         if (a >= 0.0) *sum += a;
     }
 }
 
 // Whether the first entries (up to 1024) mix dropped and kept ones so that neither is rare:
-// then the class of an entry is hard to predict and the unbranched sort is the faster one.
-// Both sorts give the same bits; this only chooses the loop.
+// then the class of an entry is hard to predict and the unbranched way is the faster one.
+// Both give the same bits; this only chooses the loop.
 static bool classes_mix(const double* pr, uint64_t nnz, double threshold, double floor)
 {
     const uint64_t n = std::min<uint64_t>(nnz, 1024);
@@ -114,12 +111,12 @@ static bool classes_mix(const double* pr, uint64_t nnz, double threshold, double
 }
 
 template <bool UNBRANCHED>
-static void sort_and_sum_squares(FirstPass* p, Squares* q, const double* pr, uint64_t nnz,
+static void classify_summing_squares(FirstPass* p, Squares* q, const double* pr, uint64_t nnz,
                                  double* s)
 {
     uint64_t k = 0;
     for (; k + 4 <= nnz; k += 4) {
-        prefetch_for_read(pr + std::min(k + AHEAD, nnz - 1));
+        prefetch_for_read(pr + std::min(k + STREAM_AHEAD, nnz - 1));
         add_square_if_dropped<UNBRANCHED>(p, q, pr, k, s);
         add_square_if_dropped<UNBRANCHED>(p, q, pr, k + 1, s);
         add_square_if_dropped<UNBRANCHED>(p, q, pr, k + 2, s);
@@ -143,9 +140,9 @@ SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double t
         Squares q = {*scale, 0.0, std::numeric_limits<double>::infinity()};
         double s = 0.0;  // one running total in position order, each square rounded first
         if (classes_mix(pr, nnz, threshold, floor))
-            sort_and_sum_squares<true>(&p, &q, pr, nnz, &s);
+            classify_summing_squares<true>(&p, &q, pr, nnz, &s);
         else
-            sort_and_sum_squares<false>(&p, &q, pr, nnz, &s);
+            classify_summing_squares<false>(&p, &q, pr, nnz, &s);
         if (*scale == 1.0 && !squares_are_exact(s, q)) {
             *scale = balanced_scale(q.largest, q.least);
             continue;  // once more, at the scale that keeps every square exact
@@ -176,7 +173,7 @@ static void keep_column_sum(ColumnSums* cols, uint64_t j, double sum, uint64_t f
 }
 
 template <bool UNBRANCHED>
-static double sort_and_sum_columns(FirstPass* p, ColumnSums* cols, const double* pr,
+static double classify_summing_columns(FirstPass* p, ColumnSums* cols, const double* pr,
                                    const uint64_t* jc, uint64_t ncols)
 {
     double best = 0.0;
@@ -186,7 +183,7 @@ static double sort_and_sum_columns(FirstPass* p, ColumnSums* cols, const double*
         double sum = 0.0;  // one running total in storage order
         uint64_t k = jc[j];
         for (; k + 4 <= end; k += 4) {
-            prefetch_for_read(pr + std::min(k + AHEAD, jc[ncols] - 1));
+            prefetch_for_read(pr + std::min(k + STREAM_AHEAD, jc[ncols] - 1));
             add_if_dropped<UNBRANCHED>(p, pr, k, &sum);
             add_if_dropped<UNBRANCHED>(p, pr, k + 1, &sum);
             add_if_dropped<UNBRANCHED>(p, pr, k + 2, &sum);
@@ -205,9 +202,9 @@ SearchState classify_one(int32_t* cand, ColumnSums* cols, const double* pr, cons
     FirstPass p = {cand, state.threshold, state.floor, 0, 0, 0, 0.0};
     const uint64_t ncols = state.ncols_field;
     if (ncols > 0 && classes_mix(pr, jc[ncols], state.threshold, state.floor))
-        state.dropped_norm = sort_and_sum_columns<true>(&p, cols, pr, jc, ncols);
+        state.dropped_norm = classify_summing_columns<true>(&p, cols, pr, jc, ncols);
     else
-        state.dropped_norm = sort_and_sum_columns<false>(&p, cols, pr, jc, ncols);
+        state.dropped_norm = classify_summing_columns<false>(&p, cols, pr, jc, ncols);
     cols->nactive = cols->ncolumns;
     state.ncand = p.ncand;
     state.nbelow = p.nbelow;
@@ -216,22 +213,18 @@ SearchState classify_one(int32_t* cand, ColumnSums* cols, const double* pr, cons
 }
 
 SearchState classify_inf(int32_t* cand, double* rowsum, const double* pr, const uint64_t* ir,
-                         SearchState state, double* top)
+                         uint64_t nnz, SearchState state, double* top)
 {
     FirstPass p = {cand, state.threshold, state.floor, 0, 0, 0, 0.0};
     // Storage order, so each row sums in order of increasing column.
-    for (uint64_t k = 0; k < state.ncand; ++k) {
-        prefetch_for_read(pr + std::min(k + AHEAD, state.ncand - 1));
-        prefetch_for_read(ir + std::min(k + AHEAD, state.ncand - 1));
-        prefetch_for_update(&rowsum[ir[std::min(k + 64, state.ncand - 1)]]);
-        const double a = sort_entry(&p, pr, k);
+    for (uint64_t k = 0; k < nnz; ++k) {
+        prefetch_for_read(pr + std::min(k + STREAM_AHEAD, nnz - 1));
+        prefetch_for_read(ir + std::min(k + STREAM_AHEAD, nnz - 1));
+        prefetch_for_update(&rowsum[ir[std::min(k + SCATTER_AHEAD, nnz - 1)]]);
+        const double a = classify_entry(&p, pr, k);
         if (a >= 0.0) rowsum[ir[k]] += a;
     }
-    // Strict and ordered from 0: a NaN or negative row sum never wins.
-    double best = 0.0;
-    for (uint64_t i = 0; i < state.nrows_field; ++i)
-        if (rowsum[i] > best) best = rowsum[i];
-    state.dropped_norm = best;
+    state.dropped_norm = largest_of(rowsum, state.nrows_field);
     state.ncand = p.ncand;
     state.nbelow = p.nbelow;
     *top = p.top;

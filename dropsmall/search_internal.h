@@ -6,32 +6,19 @@
 #include "csc_view.h"
 
 #include <cstdint>
-#include <cstring>
 
 // The search's current position, seven 8-byte fields copied bit for bit. The 1- and
 // infinity-norm passes take it by value and hand back an updated copy; the Frobenius passes
 // fill only the fields they compute.
 struct SearchState {
     double dropped_norm;   // chosen norm of the dropped set at the current threshold
-    uint64_t ncand;        // live candidates at the front of the list; on entry to classify_inf,
-                           // the number of stored entries to scan instead
+    uint64_t ncand;        // live candidates at the front of the list
     uint64_t nrows_field;  // rows the infinity-norm passes keep sums for
     uint64_t ncols_field;  // ncols of A, read by the 1-norm first pass
     double threshold;      // current threshold
     double floor;          // entries strictly below it are dropped for good
     uint64_t nbelow;       // stored entries strictly below the floor
 };
-
-// a when keep, else +0.0, without a branch. Adding or subtracting +0.0 leaves every sum's bits
-// as they were (a sum of magnitudes is never -0.0).
-inline double mask_to(double a, bool keep)
-{
-    uint64_t bits;
-    std::memcpy(&bits, &a, sizeof bits);
-    bits &= uint64_t{0} - static_cast<uint64_t>(keep);
-    std::memcpy(&a, &bits, sizeof bits);
-    return a;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Floors: dropping only entries strictly below them keeps the dropped norm within tol for any
@@ -114,10 +101,10 @@ SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double t
 // Fills cols (empty on entry) over the state.ncols_field columns of jc (ncols_field + 1 offsets).
 SearchState classify_one(int32_t* cand, ColumnSums* cols, const double* pr, const uint64_t* jc,
                          SearchState state, double* top);
-// Scans state.ncand entries of pr with rows ir; rowsum: nrows_field zero-filled doubles, set to
-// each row's dropped sum.
+// Over pr[0 .. nnz-1] with rows ir; rowsum: nrows_field zero-filled doubles, set to each row's
+// dropped sum.
 SearchState classify_inf(int32_t* cand, double* rowsum, const double* pr, const uint64_t* ir,
-                         SearchState state, double* top);
+                         uint64_t nnz, SearchState state, double* top);
 
 // ---------------------------------------------------------------------------------------------
 // Refinements that re-read the live candidates at a lower threshold: each one above it leaves

@@ -7,11 +7,6 @@
 #include <algorithm>
 #include <cmath>
 
-// The entries a refinement will re-read are requested this many list entries ahead, and the row
-// sums it will update ROWS_AHEAD entries ahead.
-static const uint64_t AHEAD = 64;
-static const uint64_t ROWS_AHEAD = 16;
-
 // The candidate list compacted in place: entries are read in list order and those that stay are
 // written back at w, which never passes the read position, so the order is kept.
 struct Compaction {
@@ -31,9 +26,9 @@ static inline double retest(Compaction* c, const double* pr, uint64_t r, int32_t
     const bool stays = c->threshold >= a;
     c->cand[c->w] = *k;
     c->w += stays;
-    const double kept = mask_to(a, stays);
+    const double kept = masked(a, stays);
     if (kept > c->top) c->top = kept;
-    return mask_to(a, !stays);
+    return masked(a, !stays);
 }
 
 static inline void subtract_square_if_removed(Compaction* c, const double* pr, uint64_t r,
@@ -59,7 +54,7 @@ SearchState refine_fro(int32_t* cand, uint64_t ncand, double dropped_norm, const
     double x = dropped_norm * dropped_norm;
     uint64_t r = 0;
     for (; r + 4 <= ncand; r += 4) {
-        prefetch_for_read(pr + cand[std::min(r + AHEAD, ncand - 1)]);
+        prefetch_for_read(pr + cand[std::min(r + GATHER_AHEAD, ncand - 1)]);
         subtract_square_if_removed(&c, pr, r, scale, &x);
         subtract_square_if_removed(&c, pr, r + 1, scale, &x);
         subtract_square_if_removed(&c, pr, r + 2, scale, &x);
@@ -81,7 +76,7 @@ static double refine_column(Compaction* c, const double* pr, uint64_t* r, uint64
     const uint64_t end = *r + live;
     uint64_t q = *r;
     for (; q + 4 <= end; q += 4) {
-        prefetch_for_read(pr + c->cand[std::min(q + AHEAD, ncand - 1)]);
+        prefetch_for_read(pr + c->cand[std::min(q + GATHER_AHEAD, ncand - 1)]);
         subtract_if_removed(c, pr, q, &sum);
         subtract_if_removed(c, pr, q + 1, &sum);
         subtract_if_removed(c, pr, q + 2, &sum);
@@ -122,10 +117,10 @@ SearchState refine_inf(int32_t* cand, double* rowsum, Ranking* rank, const doubl
 {
     Compaction c = {cand, state.threshold, 0, 0.0};
     for (uint64_t r = 0; r < state.ncand; ++r) {
-        const int32_t far = cand[std::min(r + AHEAD, state.ncand - 1)];
+        const int32_t far = cand[std::min(r + GATHER_AHEAD, state.ncand - 1)];
         prefetch_for_read(pr + far);
         prefetch_for_read(ir + far);
-        prefetch_for_update(&rowsum[ir[cand[std::min(r + ROWS_AHEAD, state.ncand - 1)]]]);
+        prefetch_for_update(&rowsum[ir[cand[std::min(r + GATHERED_SCATTER_AHEAD, state.ncand - 1)]]]);
         const uint64_t before = c.w;
         int32_t k;
         const double a = retest(&c, pr, r, &k);

@@ -6,7 +6,7 @@
 // more capacity than it needs, the dropped part within tol exactly as spgauge measures it, and
 // the ratio as a 1-by-1 double.
 #include "fuzz_support.h"
-#include "norm_kernels.h"
+#include "kernel_scratch.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ void check_bound(const Dropped& d, uint64_t nrows, uint64_t ncols, double tol, i
     double norm = 0.0;
     if (kind == 0) norm = frobenius_norm(d.values.data(), n);
     if (kind == 1) norm = one_norm(d.values.data(), jc.data(), ncols);
-    if (kind == 2) norm = inf_norm(d.values.data(), d.rows.data(), n, nrows);
+    if (kind == 2) norm = inf_norm_with_scratch(d.values.data(), d.rows.data(), n, nrows);
     if (!(norm <= tol))
         fuzz::fault("dropped part's norm " + fuzz::hex(norm) + " exceeds tol " + fuzz::hex(tol) +
                     " for kind " + std::to_string(kind) + "; " + context);

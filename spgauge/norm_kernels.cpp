@@ -2,23 +2,17 @@
 
 #include "csc_view.h"
 #include "frobenius.h"
-#include "host_api.h"
 #include "prefetch.h"
-#include "row_numbering.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 static constexpr double INF = std::numeric_limits<double>::infinity();
 
-// How far ahead, in stored entries, the kernels ask for memory they will read. Hardware
-// prefetching alone leaves a sequential sum waiting on memory more often than on its additions,
-// and leaves the scattered row sums of a large matrix waiting on every one.
-static const uint64_t VALUES_AHEAD = 512;
-static const uint64_t COLUMNS_AHEAD = 256;
-static const uint64_t ROWS_AHEAD = 64;
+// The kernels ask for memory ahead of its use (prefetch.h): hardware prefetching alone leaves a
+// sequential sum waiting on memory more often than on its additions, and leaves the scattered
+// row sums of a large matrix waiting on every one.
 
 // One running total of pr[k] * pr[k]; unrolled by four, the additions still in position order.
 static double sum_of_squares(const double* pr, uint64_t nnz)
@@ -26,7 +20,7 @@ static double sum_of_squares(const double* pr, uint64_t nnz)
     double total = 0.0;
     uint64_t k = 0;
     for (; k + 4 <= nnz; k += 4) {
-        prefetch_for_read(pr + std::min(k + VALUES_AHEAD, nnz - 1));
+        prefetch_for_read(pr + std::min(k + STREAM_AHEAD, nnz - 1));
         total += pr[k] * pr[k];
         total += pr[k + 1] * pr[k + 1];
         total += pr[k + 2] * pr[k + 2];
@@ -62,17 +56,12 @@ static double magnitude_sum(const double* pr, uint64_t begin, uint64_t end)
 }
 
 // |pr[b + t]| while t is inside the column of n entries that starts at b, else +0.0. The read
-// stays within the group of columns (last is its last position) and the bits past the column's
-// end are masked off, so nothing branches on the column's length.
+// stays within the group of columns (last is its last position) and is masked past the
+// column's end, so nothing branches on the column's length.
 static inline double magnitude_or_zero(const double* pr, uint64_t b, uint64_t n, uint64_t t,
                                        uint64_t last)
 {
-    double a = magnitude(pr[std::min(b + t, last)]);
-    uint64_t bits;
-    std::memcpy(&bits, &a, sizeof bits);
-    bits &= uint64_t{0} - static_cast<uint64_t>(t < n);  // all ones inside the column
-    std::memcpy(&a, &bits, sizeof bits);
-    return a;
+    return masked(magnitude(pr[std::min(b + t, last)]), t < n);
 }
 
 // The sums of magnitudes of columns j .. j + 3 side by side, into sum[0 .. 3]: four running
@@ -92,14 +81,14 @@ static void four_column_sums(const double* pr, const uint64_t* jc, uint64_t j, u
     uint64_t t = 0;
     // Four entries are taken per step: the values after this group are asked for at that pace.
     for (; t < shortest; ++t) {
-        prefetch_for_read(pr + std::min(e3 + 4 * t + COLUMNS_AHEAD, last));
+        prefetch_for_read(pr + std::min(e3 + 4 * t + COLUMN_GROUP_AHEAD, last));
         s0 += magnitude(pr[b0 + t]);
         s1 += magnitude(pr[b1 + t]);
         s2 += magnitude(pr[b2 + t]);
         s3 += magnitude(pr[b3 + t]);
     }
     for (; t < longest; ++t) {  // then the group holds entries, e3 - 1 among them
-        prefetch_for_read(pr + std::min(e3 + 4 * t + COLUMNS_AHEAD, last));
+        prefetch_for_read(pr + std::min(e3 + 4 * t + COLUMN_GROUP_AHEAD, last));
         s0 += magnitude_or_zero(pr, b0, n0, t, e3 - 1);
         s1 += magnitude_or_zero(pr, b1, n1, t, e3 - 1);
         s2 += magnitude_or_zero(pr, b2, n2, t, e3 - 1);
@@ -130,15 +119,15 @@ double one_norm(const double* pr, const uint64_t* jc, uint64_t ncols)
 
 // Adds |pr[k]| into rowsum[ir[k]] in storage order, so each row sums in order of column.
 // The row sums of a matrix with many rows do not stay in cache: the row sums the entries
-// ROWS_AHEAD positions on will update are asked for first, so that those misses overlap, and
-// the values and row indices VALUES_AHEAD positions on before them.
+// SCATTER_AHEAD positions on will update are asked for first, so that those misses overlap,
+// and the values and row indices STREAM_AHEAD positions on before them.
 static void add_row_magnitudes(double* rowsum, const double* pr, const uint64_t* ir, uint64_t nnz)
 {
     uint64_t k = 0;
     for (; k + 4 <= nnz; k += 4) {
-        prefetch_for_read(pr + std::min(k + VALUES_AHEAD, nnz - 1));
-        prefetch_for_read(ir + std::min(k + VALUES_AHEAD, nnz - 1));
-        const uint64_t ahead = std::min(k + ROWS_AHEAD, nnz - 4);
+        prefetch_for_read(pr + std::min(k + STREAM_AHEAD, nnz - 1));
+        prefetch_for_read(ir + std::min(k + STREAM_AHEAD, nnz - 1));
+        const uint64_t ahead = std::min(k + SCATTER_AHEAD, nnz - 4);
         prefetch_for_update(&rowsum[ir[ahead]]);
         prefetch_for_update(&rowsum[ir[ahead + 1]]);
         prefetch_for_update(&rowsum[ir[ahead + 2]]);
@@ -151,36 +140,9 @@ static void add_row_magnitudes(double* rowsum, const double* pr, const uint64_t*
     for (; k < nnz; ++k) rowsum[ir[k]] += magnitude(pr[k]);
 }
 
-// Strict, ordered maximum of values[0 .. n-1] starting from 0: NaNs and negatives never win.
-static double largest_of(const double* values, uint64_t n)
+double inf_norm(const double* pr, const uint64_t* ir, uint64_t nnz, uint64_t nrows,
+                double* rowsum)
 {
-    double best = 0.0;
-    for (uint64_t i = 0; i < n; ++i)
-        if (values[i] > best) best = values[i];
-    return best;
-}
-
-static double largest_row_sum(const double* pr, const uint64_t* row, uint64_t nnz, uint64_t nrows)
-{
-    double* rowsum = static_cast<double*>(mxCalloc(nrows, sizeof(double)));
-    add_row_magnitudes(rowsum, pr, row, nnz);
-    const double best = largest_of(rowsum, nrows);
-    mxFree(rowsum);
-    return best;
-}
-
-// Where the rows outnumber the stored entries, only the rows that hold entries get a sum: memory
-// and time follow the stored entries, not the row count. Each row still sums in storage order.
-double inf_norm(const double* pr, const uint64_t* ir, uint64_t nnz, uint64_t nrows)
-{
-    if (nrows <= nnz) return largest_row_sum(pr, ir, nnz, nrows);
-    uint64_t* row_of = static_cast<uint64_t*>(mxCalloc(nnz, sizeof(uint64_t)));
-    uint64_t* order = static_cast<uint64_t*>(mxCalloc(nnz, sizeof(uint64_t)));
-    uint64_t* spare = static_cast<uint64_t*>(mxCalloc(nnz, sizeof(uint64_t)));
-    const uint64_t occupied = number_occupied_rows(ir, nnz, nrows, row_of, order, spare);
-    mxFree(spare);
-    mxFree(order);
-    const double best = largest_row_sum(pr, row_of, nnz, occupied);
-    mxFree(row_of);
-    return best;
+    add_row_magnitudes(rowsum, pr, ir, nnz);
+    return largest_of(rowsum, nrows);
 }

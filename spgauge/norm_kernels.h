@@ -13,6 +13,6 @@ double frobenius_norm(const double* pr, uint64_t nnz);
 double one_norm(const double* pr, const uint64_t* jc, uint64_t ncols);
 
 // Largest row sum of magnitudes over pr[0 .. nnz-1] with row indices ir (each below nrows).
-// Borrows zero-filled scratch from the host and releases it before return: nrows doubles, or,
-// where the rows outnumber the stored entries, at most 4 nnz 8-byte words.
-double inf_norm(const double* pr, const uint64_t* ir, uint64_t nnz, uint64_t nrows);
+// rowsum: nrows zero-filled doubles of the caller's, left holding each row's sum.
+double inf_norm(const double* pr, const uint64_t* ir, uint64_t nnz, uint64_t nrows,
+                double* rowsum);

@@ -1,6 +1,7 @@
 #include "search_model.h"
 
 #include "frobenius.h"
+#include "kernel_scratch.h"
 #include "norm_kernels.h"
 
 #include <algorithm>
@@ -210,5 +211,5 @@ double kernel_norm(const TestMatrix& m, NormKind kind)
 {
     if (kind == NORM_FRO) return frobenius_norm(m.pr.data(), m.pr.size());
     if (kind == NORM_ONE) return one_norm(m.pr.data(), m.jc.data(), m.ncols);
-    return inf_norm(m.pr.data(), m.ir.data(), m.pr.size(), m.nrows);
+    return inf_norm_with_scratch(m.pr.data(), m.ir.data(), m.pr.size(), m.nrows);
 }
