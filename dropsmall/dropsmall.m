@@ -171,27 +171,14 @@
 %!error <Ratio must be a number.> dropsmall (sparse (1), 1, "fro", [])
 %!error <Ratio must be a number.> dropsmall (sparse (1), 1, "fro", "0")
 
-%!test
-%! ## Every message carries its identifier, in the order the checks run.
-%! calls = {@() dropsmall (sparse (1), 1, "fro"),           "dropsmall:nargin";
-%!          @() dropsmall (eye (2), -1, "x", {}),           "dropsmall:notSparse";
-%!          @() dropsmall (sparse (1i), -1, "x", {}),       "dropsmall:notRealDouble";
-%!          @() dropsmall (sparse (1), -1, "x", {}),        "dropsmall:kind";
-%!          @() dropsmall (sparse (1), -1, "fro", {}),      "dropsmall:tolerance";
-%!          @() dropsmall (sparse (1), 1, "fro", "0"),      "dropsmall:ratio"};
-%! for k = 1:rows (calls)
-%!   try
-%!     calls{k, 1}();
-%!     error ("no error from call %d", k);
-%!   catch err
-%!     assert (err.identifier, calls{k, 2});
-%!   end_try_catch
-%! endfor
-%! try
-%!   [a, b, c] = dropsmall (eye (2), -1, "x", {});
-%! catch err
-%!   assert (err.identifier, "dropsmall:nargout");
-%! end_try_catch
+% Every message carries its identifier, in the order the checks run.
+%!error id=dropsmall:nargin dropsmall (sparse (1), 1, "fro")
+%!error id=dropsmall:nargout [a, b, c] = dropsmall (eye (2), -1, "x", {})
+%!error id=dropsmall:notSparse dropsmall (eye (2), -1, "x", {})
+%!error id=dropsmall:notRealDouble dropsmall (sparse (1i), -1, "x", {})
+%!error id=dropsmall:kind dropsmall (sparse (1), -1, "x", {})
+%!error id=dropsmall:tolerance dropsmall (sparse (1), -1, "fro", {})
+%!error id=dropsmall:ratio dropsmall (sparse (1), 1, "fro", "0")
 
 %!test
 %! ## A cold start only lowers the threshold from tol: here nothing is dropped.
