@@ -47,8 +47,7 @@ if(NOT WINE64)
 endif()
 
 set(win_dir ${CMAKE_BINARY_DIR}/mexw64-driver)
-set(win_flags -std=c++17 -O2 -ffp-contract=off -fno-fast-math -Wall -Wextra -Wshadow -Wconversion
-    -static -I${standin_dir} -I${driver_source_dir})
+set(win_flags ${mingw_cxx_flags} -static -I${standin_dir} -I${driver_source_dir})
 set(standin_headers ${standin_dir}/mex.h ${standin_dir}/standin.h ${standin_dir}/standin_internal.h)
 add_custom_command(
   OUTPUT ${win_dir}/libmx.dll ${win_dir}/libmx-standin.dll.a
