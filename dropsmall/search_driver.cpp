@@ -202,8 +202,7 @@ static void scan_round(SearchRun* run)
     ++run->work.scan_rounds;
     if (!run->runs_counted && (before - st->ncand) * SPARSE_REMOVALS < before) {
         run->runs_counted = true;
-        run->order_now = runs_by_magnitude(run->cand, st->ncand, run->a.pr) <= FEW_RUNS;
-        run->work.entries_read += st->ncand;
+        run->order_now = runs_at_most(run->cand, st->ncand, run->a.pr, FEW_RUNS);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 // Running totals of a first pass at one threshold and floor.
@@ -20,21 +21,8 @@ struct FirstPass {
     double top;  // largest candidate magnitude so far
 };
 
-// What a Frobenius first pass squares: the values at the power of two `scale`, and the range of
-// the magnitudes it squared.
-struct Squares {
-    double scale;
-    double largest;  // largest dropped magnitude, 0 when none
-    double least;    // least nonzero dropped magnitude, +Inf when none
-};
-
-static inline void square_and_add(Squares* q, double a, double* s)
-{
-    const double x = a * q->scale;
-    *s += x * x;
-    if (a > q->largest) q->largest = a;
-    if (a > 0.0 && a < q->least) q->least = a;
-}
+// Below this a magnitude's square is not a normal double.
+static constexpr double LEAST_NORMAL_SQUARED = 0x1p-511;
 
 // Classifies the entry at position k. A candidate (floor <= a <= threshold) is appended to the list
 // and one strictly below the floor is counted; both give their magnitude, which is never
@@ -73,16 +61,24 @@ static inline double classify_entry_unbranched(FirstPass* p, const double* pr, u
     return masked(a, is_cand | is_below);
 }
 
+// The magnitude of a dropped entry at k, or -1 for a kept one (+0.0 unbranched).
 template <bool UNBRANCHED>
-static inline void add_square_if_dropped(FirstPass* p, Squares* q, const double* pr, uint64_t k,
-                                         double* s)
+static inline double dropped_magnitude(FirstPass* p, const double* pr, uint64_t k)
 {
-    if (UNBRANCHED) {
-        square_and_add(q, classify_entry_unbranched(p, pr, k), s);
-    } else {
-        const double a = classify_entry(p, pr, k);
-        if (a >= 0.0) square_and_add(q, a, s);
-    }
+    return UNBRANCHED ? classify_entry_unbranched(p, pr, k) : classify_entry(p, pr, k);
+}
+
+// Adds the square of a dropped magnitude, taken at `scale` where SCALED, and keeps the least
+// nonzero one's bits less 1 (a magnitude's bits order as it does; 0 wraps to the largest).
+template <bool SCALED>
+static inline void add_square(double a, double scale, double* s, uint64_t* least_bits)
+{
+    if (!(a >= 0.0)) return;  // kept
+    const double x = SCALED ? a * scale : a;
+    *s += x * x;
+    uint64_t bits;
+    std::memcpy(&bits, &a, sizeof bits);
+    *least_bits = std::min(*least_bits, bits - 1);
 }
 
 template <bool UNBRANCHED>
@@ -110,26 +106,55 @@ static bool classes_mix(const double* pr, uint64_t nnz, double threshold, double
     return dropped > n / 16 && n - dropped > n / 16;
 }
 
-template <bool UNBRANCHED>
-static void classify_summing_squares(FirstPass* p, Squares* q, const double* pr, uint64_t nnz,
-                                 double* s)
+// Returns whether a dropped magnitude squared to less than a normal double.
+template <bool UNBRANCHED, bool SCALED>
+static bool classify_summing_squares(FirstPass* p, const double* pr, uint64_t nnz, double scale,
+                                     double* total)
 {
+    double s = 0.0;  // one running total in position order, each square rounded first
+    uint64_t least = ~uint64_t{0};
     uint64_t k = 0;
     for (; k + 4 <= nnz; k += 4) {
         prefetch_for_read(pr + std::min(k + STREAM_AHEAD, nnz - 1));
-        add_square_if_dropped<UNBRANCHED>(p, q, pr, k, s);
-        add_square_if_dropped<UNBRANCHED>(p, q, pr, k + 1, s);
-        add_square_if_dropped<UNBRANCHED>(p, q, pr, k + 2, s);
-        add_square_if_dropped<UNBRANCHED>(p, q, pr, k + 3, s);
+        add_square<SCALED>(dropped_magnitude<UNBRANCHED>(p, pr, k), scale, &s, &least);
+        add_square<SCALED>(dropped_magnitude<UNBRANCHED>(p, pr, k + 1), scale, &s, &least);
+        add_square<SCALED>(dropped_magnitude<UNBRANCHED>(p, pr, k + 2), scale, &s, &least);
+        add_square<SCALED>(dropped_magnitude<UNBRANCHED>(p, pr, k + 3), scale, &s, &least);
     }
-    for (; k < nnz; ++k) add_square_if_dropped<UNBRANCHED>(p, q, pr, k, s);
+    for (; k < nnz; ++k)
+        add_square<SCALED>(dropped_magnitude<UNBRANCHED>(p, pr, k), scale, &s, &least);
+    *total = s;
+    uint64_t normal_squared;
+    std::memcpy(&normal_squared, &LEAST_NORMAL_SQUARED, sizeof normal_squared);
+    return least < normal_squared - 1;
+}
+
+template <bool UNBRANCHED>
+static bool classify_summing_squares(FirstPass* p, const double* pr, uint64_t nnz, double scale,
+                                     double* total)
+{
+    if (scale == 1.0) return classify_summing_squares<UNBRANCHED, false>(p, pr, nnz, scale, total);
+    return classify_summing_squares<UNBRANCHED, true>(p, pr, nnz, scale, total);
 }
 
 // Exact at every scale: every square a normal double (or 0), the total far from overflow.
-static bool squares_are_exact(double total, const Squares& q)
+static bool squares_are_exact(double total, bool tiny)
 {
-    if (q.largest == 0.0 || q.largest == std::numeric_limits<double>::infinity()) return true;
-    return total < 0x1p1020 && q.least >= 0x1p-511;
+    return total < 0x1p1020 && !tiny;
+}
+
+// The power of two that keeps the squares of the magnitudes at or below threshold exact; 1
+// where one of them is infinite, which keeps its meaning unscaled.
+static double scale_for_squares(const double* pr, uint64_t nnz, double threshold)
+{
+    const double largest = largest_at_or_below(pr, nnz, threshold);
+    if (!(largest < std::numeric_limits<double>::infinity())) return 1.0;
+    double least = largest;
+    for (uint64_t k = 0; k < nnz; ++k) {
+        const double a = magnitude(pr[k]);
+        if (threshold >= a && a > 0.0 && a < least) least = a;
+    }
+    return balanced_scale(largest, least);
 }
 
 SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double threshold,
@@ -137,15 +162,13 @@ SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double t
 {
     for (;;) {
         FirstPass p = {cand, threshold, floor, 0, 0, 0, 0.0};
-        Squares q = {*scale, 0.0, std::numeric_limits<double>::infinity()};
-        double s = 0.0;  // one running total in position order, each square rounded first
-        if (classes_mix(pr, nnz, threshold, floor))
-            classify_summing_squares<true>(&p, &q, pr, nnz, &s);
-        else
-            classify_summing_squares<false>(&p, &q, pr, nnz, &s);
-        if (*scale == 1.0 && !squares_are_exact(s, q)) {
-            *scale = balanced_scale(q.largest, q.least);
-            continue;  // once more, at the scale that keeps every square exact
+        double s = 0.0;
+        const bool tiny = classes_mix(pr, nnz, threshold, floor)
+                              ? classify_summing_squares<true>(&p, pr, nnz, *scale, &s)
+                              : classify_summing_squares<false>(&p, pr, nnz, *scale, &s);
+        if (*scale == 1.0 && !squares_are_exact(s, tiny)) {
+            *scale = scale_for_squares(pr, nnz, threshold);
+            if (*scale != 1.0) continue;  // once more, at the scale that keeps the squares exact
         }
         SearchState out = {};
         out.dropped_norm = std::sqrt(s);

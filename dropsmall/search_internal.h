@@ -135,8 +135,9 @@ struct MagnitudeOrder {
     uint64_t hint;  // 1-norm: the candidate column of the last removal
 };
 
-// How many runs of the magnitude order the live list holds: ordering takes log2 of them passes.
-uint64_t runs_by_magnitude(const int32_t* cand, uint64_t ncand, const double* pr);
+// Whether the live list holds at most `most` runs of the magnitude order (ordering takes log2 of
+// them passes); it stops reading once it holds more.
+bool runs_at_most(const int32_t* cand, uint64_t ncand, const double* pr, uint64_t most);
 
 // Reorders the live list cand[0 .. ncand-1] (spare: room for ncand) by decreasing magnitude,
 // ties by position. A merge sort of the runs the list already holds: a list that falls in

@@ -49,11 +49,12 @@ static int32_t* sort_runs(const double* pr, int32_t* c, int32_t* spare, uint64_t
     }
 }
 
-uint64_t runs_by_magnitude(const int32_t* cand, uint64_t ncand, const double* pr)
+bool runs_at_most(const int32_t* cand, uint64_t ncand, const double* pr, uint64_t most)
 {
     uint64_t runs = 0;
-    for (uint64_t begin = 0; begin < ncand; ++runs) begin = end_of_run(pr, cand, begin, ncand);
-    return runs;
+    for (uint64_t begin = 0; begin < ncand && runs <= most; ++runs)
+        begin = end_of_run(pr, cand, begin, ncand);
+    return runs <= most;
 }
 
 void order_by_magnitude(MagnitudeOrder* order, int32_t* cand, int32_t* spare, uint64_t ncand,
