@@ -339,9 +339,9 @@ def main():
                 extra.append(f"{m} {fmt(g[f'plain/sum_of_squares_unprefetched/{m}'])}")
         if extra:
             out += ["The sum of squares without prefetching (ns per entry): " + "; ".join(extra) + ".", ""]
-    if o:
+    if any(op.startswith("spgauge_") for _, op in o):
         out += octave_norm_table(o) + [""]
-    if g:
+    if any(name.startswith("search/") for name in g):
         out += drop_table(g) + [""]
     if any(op.startswith("dropsmall_") for _, op in o):
         out += octave_drop_table(o) + [""]
