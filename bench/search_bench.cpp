@@ -19,6 +19,7 @@
 #include "search_families.h"
 #include "threshold_search.h"
 
+#include "bits.h"
 #include "standin.h"
 
 #include <benchmark/benchmark.h>
@@ -234,13 +235,6 @@ std::vector<std::string> register_all(const std::vector<uint64_t>& sizes, bool s
             register_spgauge(FAMILY_ROW_COUNT, n);
     }
     return skipped;
-}
-
-uint64_t bits_of(double x)
-{
-    uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
 }
 
 // One line per family, kind and size: the shape, then tol, ratio, the sum of the values and

@@ -15,6 +15,10 @@ constexpr uint64_t SCATTER_AHEAD = 64;
 constexpr uint64_t GATHER_AHEAD = 64;
 constexpr uint64_t GATHERED_SCATTER_AHEAD = 16;
 
+// Sums up to this many (256 KiB of them) stay in the second-level cache while a pass scatters
+// into them: asking for them ahead only costs instructions.
+constexpr uint64_t CACHED_SUMS = 32768;
+
 inline void prefetch_for_read(const void* p)
 {
 #if defined(__GNUC__)

@@ -58,7 +58,7 @@ Dropped check_subset(const standin::SparseContents& a, const standin::SparseCont
         for (uint64_t k = a.jc[j]; k < a.jc[j + 1]; ++k) {
             const double x = a.pr[k];
             if (kb < b.jc[j + 1] && b.ir[kb] == a.ir[k]) {
-                if (fuzz::bits_of(b.pr[kb]) != fuzz::bits_of(x)) fuzz::fault("B changed a value");
+                if (bits_of(b.pr[kb]) != bits_of(x)) fuzz::fault("B changed a value");
                 if (!std::isnan(x)) smallest_kept = std::min(smallest_kept, std::fabs(x)), kept_any = true;
                 ++kb;
                 continue;

@@ -4,6 +4,7 @@
 // a 1-by-1 real double equal to the norm summed in storage order.
 #include "fuzz_support.h"
 #include "reference_norms.h"
+#include "wide_norms.h"
 
 namespace {
 
@@ -19,7 +20,7 @@ const std::vector<std::string> MESSAGES = {
 
 constexpr double SMALLEST_TRUSTED_TOTAL = 0x1p-969;
 
-bool same_bits(double x, double y) { return fuzz::bits_of(x) == fuzz::bits_of(y); }
+bool same_bits(double x, double y) { return bits_of(x) == bits_of(y); }
 
 // The Frobenius norm must be the square root of the plain running sum of squares wherever that
 // sum is trustworthy (or NaN, or infinite through a stored infinity), and otherwise the
@@ -33,7 +34,7 @@ bool fro_norm_matches(double result, const std::vector<double>& pr)
                        (std::isfinite(total) && total >= SMALLEST_TRUSTED_TOTAL);
     if (std::isnan(total)) return std::isnan(result);  // which NaN is not promised
     if (plain) return same_bits(result, std::sqrt(total));
-    const long double wide = fuzz::wide_fro_norm(pr);
+    const long double wide = wide_fro_norm(pr);
     // A running sum of n squares is good to about n roundings; a subnormal result cannot be
     // closer than half its spacing, the smallest subnormal.
     const long double n = static_cast<long double>(pr.size());
@@ -52,7 +53,7 @@ void check_norm(double result, const standin::SparseContents& a, int kind)
     const bool right = kind == 0 ? fro : kind == 1 ? one : kind == 2 ? inf : (one || inf || fro);
     if (!right && kind == 0)
         std::fprintf(stderr, "sum of squares %a, wide norm %La\n", fuzz::ordered_sum_of_squares(a.pr),
-                     fuzz::wide_fro_norm(a.pr));
+                     wide_fro_norm(a.pr));
     if (!right)
         fuzz::fault("wrong norm " + fuzz::hex(result) + " for kind " + std::to_string(kind) +
                     " of " + fuzz::describe(a));

@@ -3,6 +3,7 @@
 // call through the stand-in host left behind. A broken promise aborts, which the fuzzer records.
 #pragma once
 
+#include "bits.h"
 #include "standin.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -43,20 +43,6 @@ private:
     size_t size_;
     size_t pos_ = 0;
 };
-
-inline double from_bits(uint64_t b)
-{
-    double x;
-    std::memcpy(&x, &b, sizeof x);
-    return x;
-}
-
-inline uint64_t bits_of(double x)
-{
-    uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
 
 // Values that sit on the edges of double arithmetic: signed zeros, NaNs of both signs, infinities,
 // subnormals, the ends of the normal range and the points where squaring overflows or underflows.

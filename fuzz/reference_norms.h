@@ -1,5 +1,6 @@
-// Slow, obvious norms to compare the extensions with: running sums in storage order (the order
-// the extensions promise, so the bits must agree) and sums in extended precision and range.
+// Slow, obvious norms to compare the extensions with: running sums in storage order, the order
+// the extensions promise, so the bits must agree. The bounds in extended precision and range
+// are in tests/support/wide_norms.h.
 #pragma once
 
 #include "standin.h"
@@ -48,33 +49,6 @@ inline double ordered_sum_of_squares(const std::vector<double>& pr)
     double total = 0.0;
     for (double x : pr) total += x * x;
     return total;
-}
-
-// The Frobenius norm in extended precision and range: no square overflows or underflows there.
-inline long double wide_fro_norm(const std::vector<double>& pr)
-{
-    long double total = 0.0L;
-    for (double x : pr) total += static_cast<long double>(x) * x;
-    return std::sqrt(total);
-}
-
-// Largest column or row sum of magnitudes in extended precision, where[k] being the column or
-// row of values[k]. NaN sums never win.
-inline long double wide_largest_sum(const std::vector<double>& values,
-                                    const std::vector<uint64_t>& where)
-{
-    std::vector<std::pair<uint64_t, long double>> sums;
-    for (size_t k = 0; k < values.size(); ++k) sums.emplace_back(where[k], std::fabs(static_cast<long double>(values[k])));
-    std::stable_sort(sums.begin(), sums.end(),
-                     [](const auto& x, const auto& y) { return x.first < y.first; });
-    long double best = 0.0L;
-    for (size_t t = 0; t < sums.size();) {
-        long double sum = 0.0L;
-        const uint64_t at = sums[t].first;
-        for (; t < sums.size() && sums[t].first == at; ++t) sum += sums[t].second;
-        if (sum > best) best = sum;
-    }
-    return best;
 }
 
 }  // namespace fuzz

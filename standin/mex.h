@@ -1,8 +1,8 @@
 /* The project's stand-in for the host's MEX API: the calls the extensions make, with the
    signatures of MATLAB's 64-bit API. As with MATLAB's own header, the plain names resolve to the
    _730 entry points wherever MATLAB has one, so a binary built against this header imports what
-   a MATLAB binary imports. standin_host.cpp (libmx) and standin_mex.cpp (libmex) provide them
-   over plain memory for tests.
+   a MATLAB binary imports. standin_libmx.cpp and standin_libmex.cpp provide them over plain
+   memory for tests.
 
    Where MATLAB documents a behaviour, the stand-in follows it (source: the function's page in
    MATLAB's C Matrix API and MEX API reference):

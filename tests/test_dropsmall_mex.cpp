@@ -1,9 +1,11 @@
 // dropsmall as shipped: the built extension loaded by file name and called as a host calls it.
 #include "threshold_search.h"
 
+#include "bits.h"
 #include "random_csc.h"
 #include "search_model.h"
 #include "standin.h"
+#include "wide_norms.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +22,6 @@ standin::MexFunction dropsmall()
 {
     static const standin::MexFunction fn = standin::load_mex(DROPSMALL_MODULE);
     return fn;
-}
-
-uint64_t bits_of(double x)
-{
-    uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
 }
 
 // Equal bit for bit, NaNs and signed zeros included.
@@ -99,38 +94,13 @@ TestMatrix minus(const TestMatrix& a, const standin::SparseContents& b)
     return d;
 }
 
-// The kind-norm of the entries that A has and B has not, in extended precision and range.
-long double dropped_norm(const TestMatrix& a, const standin::SparseContents& b, NormKind kind)
-{
-    std::vector<long double> colsum(a.ncols, 0.0L), rowsum(a.nrows, 0.0L);
-    long double squares = 0.0L;
-    for (uint64_t j = 0; j < a.ncols; ++j) {
-        uint64_t kb = b.jc[j];
-        for (uint64_t k = a.jc[j]; k < a.jc[j + 1]; ++k) {
-            if (kb < b.jc[j + 1] && b.ir[kb] == a.ir[k]) {
-                ++kb;
-                continue;
-            }
-            const long double x = std::fabs(static_cast<long double>(a.pr[k]));
-            squares += x * x;
-            colsum[j] += x;
-            rowsum[a.ir[k]] += x;
-        }
-    }
-    if (kind == NORM_FRO) return std::sqrt(squares);
-    const std::vector<long double>& sums = kind == NORM_ONE ? colsum : rowsum;
-    long double best = 0.0L;
-    for (long double s : sums) best = std::max(best, s);
-    return best;
-}
-
 void expect_column(const Filtered& f, const std::vector<uint64_t>& ir, const std::vector<double>& pr,
                    double ratio)
 {
     EXPECT_EQ(f.b.ir, ir);
     EXPECT_TRUE(same_bits(f.b.pr, pr));
     EXPECT_EQ(f.b.nzmax, std::max<uint64_t>(pr.size(), 1));
-    EXPECT_EQ(bits_of(f.ratio), bits_of(ratio)) << f.ratio << " vs " << ratio;
+    EXPECT_BITS(f.ratio, ratio);
 }
 
 }  // namespace
@@ -292,7 +262,7 @@ TEST(DropsmallMex, RandomCallsKeepExactlyTheEntriesAboveTheThreshold)
         Array a = as_array(m);
         const Filtered f = run(a.get(), tol, kind, ratio);
         const Model expected = model_search(m, kind, tol, ratio);
-        EXPECT_EQ(bits_of(f.ratio), bits_of(expected.ratio));
+        EXPECT_BITS(f.ratio, expected.ratio);
         standin::SparseContents want{m.nrows, m.ncols, 0, {0}, {}, {}};
         for (uint64_t j = 0; j < m.ncols; ++j) {
             for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) {
@@ -309,7 +279,7 @@ TEST(DropsmallMex, RandomCallsKeepExactlyTheEntriesAboveTheThreshold)
         if (!std::isnan(tol)) {
             EXPECT_LE(kernel_norm(minus(m, f.b), kind), tol);
             const long double slack = 1.0L + static_cast<long double>(m.pr.size() + 4) * 0x1p-52L;
-            EXPECT_LE(dropped_norm(m, f.b, kind), static_cast<long double>(tol) * slack);
+            EXPECT_LE(wide_norm(minus(m, f.b), kind), static_cast<long double>(tol) * slack);
         }
     }
 }
@@ -357,7 +327,7 @@ TEST(DropsmallMex, EveryResultIsWithinTolAndTheSameAtEveryScale)
         Array a = as_array(m), b = as_array(scaled);
         const Filtered plain = run(a.get(), tol, kind, ratio);
         const Filtered at_k = run(b.get(), std::ldexp(tol, k), kind, ratio);
-        EXPECT_EQ(bits_of(at_k.ratio), bits_of(plain.ratio)) << "k " << k;
+        EXPECT_BITS(at_k.ratio, plain.ratio) << "k " << k;
         std::vector<double> want = plain.b.pr;
         for (double& x : want) x = std::ldexp(x, k);
         EXPECT_TRUE(same_bits(at_k.b.pr, want)) << "k " << k;
@@ -385,7 +355,7 @@ TEST(DropsmallMex, ReturnedRatioWarmStartsTheNextSimilarMatrix)
             warm_ratio = warm.ratio;
             Array a = as_array(step);
             const Filtered f = run(a.get(), tol, kind, warm_ratio);
-            EXPECT_LE(dropped_norm(step, f.b, kind), tol * (1.0 + 1e-12));
+            EXPECT_LE(wide_norm(minus(step, f.b), kind), tol * (1.0 + 1e-12));
         }
         EXPECT_LT(warm_rounds, cold_rounds) << "kind " << kind;
         EXPECT_EQ(standin::live_scratch_blocks(), 0u);

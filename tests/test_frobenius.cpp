@@ -2,12 +2,13 @@
 // plain sum is trusted, and the scaled sum that replaces it.
 #include "frobenius.h"
 
+#include "bits.h"
 #include "norm_kernels.h"
+#include "wide_norms.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -15,28 +16,6 @@ namespace {
 
 const double INF = std::numeric_limits<double>::infinity();
 const double QNAN = std::numeric_limits<double>::quiet_NaN();
-
-uint64_t bits_of(double x)
-{
-    uint64_t b;
-    std::memcpy(&b, &x, sizeof b);
-    return b;
-}
-
-double from_bits(uint64_t b)
-{
-    double x;
-    std::memcpy(&x, &b, sizeof x);
-    return x;
-}
-
-// The 2-norm in extended precision and range.
-long double wide_norm(const std::vector<double>& v)
-{
-    long double s = 0.0L;
-    for (double x : v) s += static_cast<long double>(x) * static_cast<long double>(x);
-    return std::sqrt(s);
-}
 
 }  // namespace
 
@@ -59,7 +38,7 @@ TEST(FrobeniusNorm, HugeAndTinyValuesKeepTheirNorm)
     for (const Case& c : cases) {
         const double got = frobenius_norm(c.values.data(), c.values.size());
         EXPECT_EQ(bits_of(got), c.bits) << got;
-        const long double want = wide_norm(c.values);
+        const long double want = wide_fro_norm(c.values);
         EXPECT_LE(std::fabs(static_cast<long double>(got) - want),
                   static_cast<long double>(std::nextafter(got, INF) - got));
         EXPECT_EQ(bits_of(frobenius_norm_at_or_below(c.values.data(), c.values.size(), INF)),
@@ -75,9 +54,9 @@ TEST(FrobeniusNorm, TotalsBelowTwoToMinus969AreScaled)
     std::vector<double> v(1024, std::ldexp(1.25, -537));
     v.push_back(std::ldexp(1.0, -510));
     const double want = from_bits(0x20100000000000c8);
-    EXPECT_EQ(bits_of(frobenius_norm(v.data(), v.size())), bits_of(want));
-    EXPECT_EQ(bits_of(frobenius_norm_at_or_below(v.data(), v.size(), 1.0)), bits_of(want));
-    const long double exact = wide_norm(v);
+    EXPECT_BITS(frobenius_norm(v.data(), v.size()), want);
+    EXPECT_BITS(frobenius_norm_at_or_below(v.data(), v.size(), 1.0), want);
+    const long double exact = wide_fro_norm(v);
     EXPECT_LT(std::fabs(static_cast<long double>(want) - exact), 0x1p-52L * exact);
 }
 
@@ -87,8 +66,8 @@ TEST(FrobeniusNorm, TakesTheValuesAtOrBelowTheThreshold)
     EXPECT_EQ(frobenius_norm_at_or_below(v, 6, 4.0), 5.0);    // NaN never, 12 and Inf above
     EXPECT_EQ(frobenius_norm_at_or_below(v, 6, 12.0), 13.0);
     EXPECT_EQ(frobenius_norm_at_or_below(v, 6, INF), INF);
-    EXPECT_EQ(bits_of(frobenius_norm_at_or_below(v, 6, 2.0)), bits_of(0.0));
-    EXPECT_EQ(bits_of(frobenius_norm_at_or_below(v, 6, QNAN)), bits_of(0.0));
+    EXPECT_BITS(frobenius_norm_at_or_below(v, 6, 2.0), 0.0);
+    EXPECT_BITS(frobenius_norm_at_or_below(v, 6, QNAN), 0.0);
     EXPECT_EQ(sum_of_scaled_squares(v, 3, 12.0, 0.25), 0.75 * 0.75 + 1.0 + 9.0);
     EXPECT_EQ(largest_at_or_below(v, 6, 5.0), 4.0);
     EXPECT_EQ(largest_at_or_below(v, 0, 5.0), 0.0);

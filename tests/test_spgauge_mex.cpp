@@ -1,11 +1,11 @@
 // spgauge as shipped: the built extension loaded by file name and called as a host calls it.
+#include "bits.h"
 #include "norm_kernels.h"
 #include "standin.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 
 namespace {
 
@@ -150,7 +150,7 @@ TEST(SpgaugeMex, EdgeShapesGiveTheirNorms)
             const standin::Outcome out = standin::call(spgauge(), 1, {c.a.get(), kinds[k].get()});
             ASSERT_FALSE(out.failed) << out.message;
             const double got = standin::first_value(out.outputs[0].get());
-            EXPECT_EQ(std::memcmp(&got, &expected[k], sizeof got), 0) << got << " vs " << expected[k];
+            EXPECT_BITS(got, expected[k]);
             EXPECT_EQ(out.scratch_left, 0u);
         }
     }

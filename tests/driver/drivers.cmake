@@ -7,10 +7,11 @@ set(driver_source_dir ${PROJECT_SOURCE_DIR}/tests/driver)
 set(standin_dir ${PROJECT_SOURCE_DIR}/standin)
 
 # --- Linux: libmx.so and libmex.so exporting MATLAB's _730 names, found through
-# LD_LIBRARY_PATH alone (no run path anywhere).
+# LD_LIBRARY_PATH alone (no run path anywhere). libmx keeps the host's state and carries the test
+# harness that works on it; libmex works on it through libmx.
 set(linux_host_dir ${CMAKE_BINARY_DIR}/standin-host)
-add_library(standin_libmx SHARED ${standin_dir}/standin_host.cpp)
-add_library(standin_libmex SHARED ${standin_dir}/standin_mex.cpp)
+add_library(standin_libmx SHARED ${STANDIN_LIBMX_SOURCES})
+add_library(standin_libmex SHARED ${STANDIN_LIBMEX_SOURCES})
 target_link_libraries(standin_libmex PRIVATE standin_libmx)
 set_target_properties(standin_libmx PROPERTIES OUTPUT_NAME mx)
 set_target_properties(standin_libmex PROPERTIES OUTPUT_NAME mex)
@@ -46,23 +47,21 @@ if(NOT WINE64)
 endif()
 
 set(win_dir ${CMAKE_BINARY_DIR}/mexw64-driver)
-set(win_flags -std=c++17 -O2 -ffp-contract=off -fno-fast-math -Wall -Wextra -Wshadow -Wconversion
-    -static -I${standin_dir} -I${driver_source_dir})
+set(win_flags ${mingw_cxx_flags} -static -I${standin_dir} -I${driver_source_dir})
+set(standin_headers ${standin_dir}/mex.h ${standin_dir}/standin.h ${standin_dir}/standin_internal.h)
 add_custom_command(
   OUTPUT ${win_dir}/libmx.dll ${win_dir}/libmx-standin.dll.a
   COMMAND ${CMAKE_COMMAND} -E make_directory ${win_dir}
-  COMMAND ${MINGW_CXX} ${win_flags} -shared ${standin_dir}/standin_host.cpp -o ${win_dir}/libmx.dll
+  COMMAND ${MINGW_CXX} ${win_flags} -shared ${STANDIN_LIBMX_SOURCES} -o ${win_dir}/libmx.dll
           -Wl,--out-implib,${win_dir}/libmx-standin.dll.a -Wl,--exclude-libs,ALL
-  DEPENDS ${standin_dir}/standin_host.cpp ${standin_dir}/standin.h ${standin_dir}/mex.h
-          ${standin_dir}/standin_internal.h
+  DEPENDS ${STANDIN_LIBMX_SOURCES} ${standin_headers}
   COMMENT "Cross-compiling the stand-in libmx.dll"
   VERBATIM)
 add_custom_command(
   OUTPUT ${win_dir}/libmex.dll
-  COMMAND ${MINGW_CXX} ${win_flags} -shared ${standin_dir}/standin_mex.cpp -o ${win_dir}/libmex.dll
+  COMMAND ${MINGW_CXX} ${win_flags} -shared ${STANDIN_LIBMEX_SOURCES} -o ${win_dir}/libmex.dll
           ${win_dir}/libmx-standin.dll.a -Wl,--exclude-libs,ALL
-  DEPENDS ${standin_dir}/standin_mex.cpp ${standin_dir}/standin_internal.h ${standin_dir}/mex.h
-          ${win_dir}/libmx-standin.dll.a
+  DEPENDS ${STANDIN_LIBMEX_SOURCES} ${standin_headers} ${win_dir}/libmx-standin.dll.a
   COMMENT "Cross-compiling the stand-in libmex.dll"
   VERBATIM)
 add_custom_command(

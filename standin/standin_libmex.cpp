@@ -1,4 +1,7 @@
 // The stand-in host's MEX half (MATLAB's libmex): the error call and calls back into the host.
+// A file apart from the array half (standin_libmx.cpp): a shipped binary imports the mex calls
+// from libmex and the mx calls from libmx, so its driver builds the two as separate libraries,
+// this one working on the state that libmx keeps.
 #include "standin_internal.h"
 
 #include <cctype>
