@@ -1,18 +1,33 @@
-// Benchmarks of the norm kernels and of dropsmall on the fixed matrix set, beside the floors of
-// bench_floors.h. Every benchmark reports ns_per_entry (time per stored entry) and, where a floor
-// matches, vs_floor (its time over the floor's median time on the same matrix).
+// Benchmarks of the norm kernels and of dropsmall on the fixed matrix set (bench_matrices.h),
+// beside the limits of bench_floors.h, the plain loops of bench_plain_loops.h and, where they
+// were found at configure, the same norms by CXSparse and Eigen (bench_peers.h). Every benchmark
+// reports ns_per_entry (time per stored entry); the norms and dropsmall also vs_limit (their time
+// over their limit's median on the same matrix) and vs_plain (over the plain loop's).
 //
-//   floor/<what>/<M>            the floors
-//   kernel/<kind>/<M>           a norm kernel over plain arrays (scratch from the stand-in host)
-//   spgauge/<kind>/<M>          spgauge's mexFunction called as a host calls it (stand-in host)
-//   search/<case>/<M>           search_threshold, its candidate list already touched
-//   copy/<case>/<M>             the filtered copy into already touched arrays
-//   alloc/<case>/<M>            the host creating B with that capacity, first touch, release
-//   dropsmall/<case>/<M>        dropsmall's mexFunction, end to end (stand-in host)
-// where <case> is <kind>_<tol>_<cold|warm>, tol being 1e-3 or 1e-1 of the kind's norm; a warm
-// start passes the ratio that the cold call returned.
+//   limit/read/<arrays>/<way>/<M>    reading pr, pr and jc, or pr and ir once, in one of the ways
+//                                    of bench_floors.h; a read limit is the fastest way's median
+//   limit/add_chain/<M>              nnz dependent additions (values in the first-level cache)
+//   limit/copy/<way>/<M>             copying pr and ir, in one of the ways of bench_floors.h
+//   limit/drop/<case>/<M>            reading pr and ir once and writing the kept entries once,
+//                                    each the fastest way on the matrix
+//   plain/<loop>/<M>                 the plain loops
+//   kernel/<kind>/<M>                a norm kernel over plain arrays (scratch from the stand-in)
+//   peer/<library>/<kind>/<M>        the same norm by cxsparse or eigen, over the same arrays
+//   spgauge/<kind>/<M>               spgauge's mexFunction called as a host calls it (stand-in)
+//   search/<case>/<M>                search_threshold, its candidate list already touched
+//   copy/<case>/<M>                  the filtered copy into already touched arrays
+//   alloc/<case>/<M>                 the host creating B with that capacity, first touch, release
+//   dropsmall/<case>/<M>             dropsmall's mexFunction, end to end (stand-in host)
+//
+// A norm's limit: 'one' reads pr and jc, 'inf' pr and ir, 'fro' pr; for 'fro' the larger of that
+// read and add_chain, since its sum is one dependent chain. A dropsmall case's limit is
+// limit/drop, its plain reference the plain sum of squares plus the plain copy. <case> is
+// <kind>_<tol>_<cold|warm>, tol being 1e-3 or 1e-1 of the kind's norm; a warm start passes the
+// ratio that the cold call returned.
 #include "bench_floors.h"
 #include "bench_matrices.h"
+#include "bench_peers.h"
+#include "bench_plain_loops.h"
 
 #include "norm_kernels.h"
 #include "assemble_filtered.h"
@@ -31,7 +46,7 @@
 
 namespace {
 
-const MatrixId ALL_MATRICES[] = {M1, M2, M3, M3T};
+const MatrixId ALL_MATRICES[] = {M1, M2, M3, M3T, M4, M5};
 const NormKind ALL_KINDS[] = {NORM_FRO, NORM_ONE, NORM_INF};
 
 const char* kind_name(NormKind kind)
@@ -56,16 +71,17 @@ double median(std::vector<double> v)
     return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }
 
-// ns per entry of every repetition of every floor run so far, by "<floor>/<M>".
-std::map<std::string, std::vector<double>>& floor_runs()
+// ns per entry of every repetition of every limit and plain loop run so far, by benchmark name.
+std::map<std::string, std::vector<double>>& reference_runs()
 {
     static std::map<std::string, std::vector<double>> runs;
     return runs;
 }
 
-double floor_ns(const std::string& floor, MatrixId m)
+// The median of a reference's repetitions; 0 when it did not run (left out by a filter).
+double reference_ns(const std::string& name)
 {
-    return median(floor_runs()[floor + "/" + matrix_name(m)]);
+    return median(reference_runs()[name]);
 }
 
 // Times the body of each iteration (setup and cleanup stay outside through manual timing) and
@@ -101,63 +117,178 @@ void add(const std::string& name, Fn fn)
     benchmark::RegisterBenchmark(name.c_str(), fn)->UseManualTime()->Unit(benchmark::kMillisecond);
 }
 
-void report_ratio(benchmark::State& st, double ns, double floor)
+// Registers a reference: fn times it and returns ns per entry, kept for the later ratios.
+template <typename Fn>
+void add_reference(const std::string& name, Fn fn)
 {
-    if (floor > 0.0) st.counters["vs_floor"] = ns / floor;
+    add(name, [name, fn](benchmark::State& st) { reference_runs()[name].push_back(fn(st)); });
+}
+
+void report_ratios(benchmark::State& st, double ns, double limit, double plain)
+{
+    if (limit > 0.0) st.counters["vs_limit"] = ns / limit;
+    if (plain > 0.0) st.counters["vs_plain"] = ns / plain;
 }
 
 // ---------------------------------------------------------------------------------------------
-// Floors and kernels
+// Limits and plain loops
 
-void register_floors(MatrixId m)
+enum ReadSet { READ_PR, READ_PR_JC, READ_PR_IR };
+const ReadSet ALL_READ_SETS[] = {READ_PR, READ_PR_JC, READ_PR_IR};
+
+const char* read_set_name(ReadSet set)
 {
-    const std::string suffix = std::string("/") + matrix_name(m);
-    add("floor/sum_of_squares" + suffix, [m](benchmark::State& st) {
-        const CscView& v = bench_matrix(m).view;
-        const double ns = run_timed(st, v.nnz, [&] {
-            benchmark::DoNotOptimize(floor_sum_of_squares(v.pr, v.nnz));
-        });
-        floor_runs()[std::string("sum_of_squares/") + matrix_name(m)].push_back(ns);
-    });
-    add("floor/sum_of_squares_plain" + suffix, [m](benchmark::State& st) {
-        const CscView& v = bench_matrix(m).view;
-        run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(floor_sum_of_squares_plain(v.pr, v.nnz)); });
-    });
-    add("floor/read_values" + suffix, [m](benchmark::State& st) {
-        const CscView& v = bench_matrix(m).view;
-        run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(floor_read_values(v.pr, v.nnz)); });
-    });
-    add("floor/column_sums" + suffix, [m](benchmark::State& st) {
-        const CscView& v = bench_matrix(m).view;
-        const double ns = run_timed(st, v.nnz, [&] {
-            benchmark::DoNotOptimize(floor_column_sums(v.pr, v.jc, v.ncols));
-        });
-        floor_runs()[std::string("column_sums/") + matrix_name(m)].push_back(ns);
-    });
-    add("floor/row_scatter" + suffix, [m](benchmark::State& st) {
-        const CscView& v = bench_matrix(m).view;
-        std::vector<double> rowsum(v.nrows, 1.0);
-        const double ns = run_timed(st, v.nnz, [&] {
-            benchmark::DoNotOptimize(floor_row_scatter(rowsum.data(), v.pr, v.ir, v.nnz, v.nrows));
-        });
-        floor_runs()[std::string("row_scatter/") + matrix_name(m)].push_back(ns);
-    });
-    add("floor/copy" + suffix, [m](benchmark::State& st) {
-        const CscView& v = bench_matrix(m).view;
-        std::vector<double> pr_out(v.nnz, 1.0);
-        std::vector<uint64_t> ir_out(v.nnz, 1);
-        const double ns = run_timed(st, v.nnz, [&] {
-            floor_copy(pr_out.data(), ir_out.data(), v.pr, v.ir, v.nnz);
-            benchmark::ClobberMemory();
-        });
-        floor_runs()[std::string("copy/") + matrix_name(m)].push_back(ns);
-    });
+    return set == READ_PR ? "pr" : set == READ_PR_JC ? "pr_jc" : "pr_ir";
 }
 
-const char* floor_of(NormKind kind)
+std::string read_limit_name(ReadSet set, ReadWay way, MatrixId m)
+{
+    return std::string("limit/read/") + read_set_name(set) + "/" + read_way_name(way) + "/" +
+           matrix_name(m);
+}
+
+uint64_t read_arrays(ReadWay way, ReadSet set, const CscView& v)
+{
+    uint64_t fold = read_bytes(way, v.pr, v.nnz * sizeof(double));
+    if (set == READ_PR_JC) fold ^= read_bytes(way, v.jc, (v.ncols + 1) * sizeof(uint64_t));
+    if (set == READ_PR_IR) fold ^= read_bytes(way, v.ir, v.nnz * sizeof(uint64_t));
+    return fold;
+}
+
+// The way that read the set fastest on m so far (READ_STREAM before any has run).
+ReadWay fastest_way(ReadSet set, MatrixId m)
+{
+    ReadWay best = READ_STREAM;
+    double best_ns = 0.0;
+    for (int w = 0; w < READ_WAY_COUNT; ++w) {
+        const ReadWay way = static_cast<ReadWay>(w);
+        const double ns = reference_ns(read_limit_name(set, way, m));
+        if (ns > 0.0 && (best_ns == 0.0 || ns < best_ns)) {
+            best = way;
+            best_ns = ns;
+        }
+    }
+    return best;
+}
+
+std::string copy_limit_name(CopyWay way, MatrixId m)
+{
+    return std::string("limit/copy/") + copy_way_name(way) + "/" + matrix_name(m);
+}
+
+// The way that copied pr and ir fastest on m so far (COPY_MEMCPY before any has run).
+CopyWay fastest_copy_way(MatrixId m)
+{
+    CopyWay best = COPY_MEMCPY;
+    double best_ns = 0.0;
+    for (int w = 0; w < COPY_WAY_COUNT; ++w) {
+        const CopyWay way = static_cast<CopyWay>(w);
+        const double ns = reference_ns(copy_limit_name(way, m));
+        if (ns > 0.0 && (best_ns == 0.0 || ns < best_ns)) {
+            best = way;
+            best_ns = ns;
+        }
+    }
+    return best;
+}
+
+double read_limit_ns(ReadSet set, MatrixId m)
+{
+    return reference_ns(read_limit_name(set, fastest_way(set, m), m));
+}
+
+double norm_limit_ns(NormKind kind, MatrixId m)
+{
+    if (kind == NORM_ONE) return read_limit_ns(READ_PR_JC, m);
+    if (kind == NORM_INF) return read_limit_ns(READ_PR_IR, m);
+    return std::max(read_limit_ns(READ_PR, m),
+                    reference_ns(std::string("limit/add_chain/") + matrix_name(m)));
+}
+
+const char* plain_loop_of(NormKind kind)
 {
     return kind == NORM_FRO ? "sum_of_squares" : kind == NORM_ONE ? "column_sums" : "row_scatter";
 }
+
+double norm_plain_ns(NormKind kind, MatrixId m)
+{
+    return reference_ns(std::string("plain/") + plain_loop_of(kind) + "/" + matrix_name(m));
+}
+
+// The chain adds the first 2048 values (16 KiB) over and over: nnz additions in all.
+void register_limits(MatrixId m)
+{
+    for (ReadSet set : ALL_READ_SETS) {
+        for (int w = 0; w < READ_WAY_COUNT; ++w) {
+            const ReadWay way = static_cast<ReadWay>(w);
+            if (!read_way_available(way)) continue;
+            add_reference(read_limit_name(set, way, m), [m, set, way](benchmark::State& st) {
+                const CscView& v = bench_matrix(m).view;
+                return run_timed(st, v.nnz,
+                                 [&] { benchmark::DoNotOptimize(read_arrays(way, set, v)); });
+            });
+        }
+    }
+    for (int w = 0; w < COPY_WAY_COUNT; ++w) {
+        const CopyWay way = static_cast<CopyWay>(w);
+        if (!copy_way_available(way)) continue;
+        add_reference(copy_limit_name(way, m), [m, way](benchmark::State& st) {
+            const CscView& v = bench_matrix(m).view;
+            std::vector<double> pr_out(v.nnz, 1.0);
+            std::vector<uint64_t> ir_out(v.nnz, 1);
+            return run_timed(st, v.nnz, [&] {
+                copy_bytes(way, pr_out.data(), v.pr, v.nnz * sizeof(double));
+                copy_bytes(way, ir_out.data(), v.ir, v.nnz * sizeof(uint64_t));
+                benchmark::ClobberMemory();
+            });
+        });
+    }
+    add_reference(std::string("limit/add_chain/") + matrix_name(m), [m](benchmark::State& st) {
+        const CscView& v = bench_matrix(m).view;
+        const uint64_t n = std::min<uint64_t>(2048, v.nnz);
+        return run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(add_chain(v.pr, n, v.nnz)); });
+    });
+}
+
+void register_plain_loops(MatrixId m)
+{
+    const std::string suffix = std::string("/") + matrix_name(m);
+    add_reference("plain/sum_of_squares" + suffix, [m](benchmark::State& st) {
+        const CscView& v = bench_matrix(m).view;
+        return run_timed(st, v.nnz,
+                         [&] { benchmark::DoNotOptimize(plain_sum_of_squares(v.pr, v.nnz)); });
+    });
+    add_reference("plain/sum_of_squares_unprefetched" + suffix, [m](benchmark::State& st) {
+        const CscView& v = bench_matrix(m).view;
+        return run_timed(st, v.nnz, [&] {
+            benchmark::DoNotOptimize(plain_sum_of_squares_unprefetched(v.pr, v.nnz));
+        });
+    });
+    add_reference("plain/column_sums" + suffix, [m](benchmark::State& st) {
+        const CscView& v = bench_matrix(m).view;
+        return run_timed(st, v.nnz,
+                         [&] { benchmark::DoNotOptimize(plain_column_sums(v.pr, v.jc, v.ncols)); });
+    });
+    add_reference("plain/row_scatter" + suffix, [m](benchmark::State& st) {
+        const CscView& v = bench_matrix(m).view;
+        std::vector<double> rowsum(v.nrows, 1.0);
+        return run_timed(st, v.nnz, [&] {
+            benchmark::DoNotOptimize(plain_row_scatter(rowsum.data(), v.pr, v.ir, v.nnz, v.nrows));
+        });
+    });
+    add_reference("plain/copy" + suffix, [m](benchmark::State& st) {
+        const CscView& v = bench_matrix(m).view;
+        std::vector<double> pr_out(v.nnz, 1.0);
+        std::vector<uint64_t> ir_out(v.nnz, 1);
+        return run_timed(st, v.nnz, [&] {
+            plain_copy(pr_out.data(), ir_out.data(), v.pr, v.ir, v.nnz);
+            benchmark::ClobberMemory();
+        });
+    });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Kernels and peers
 
 double kernel_norm(NormKind kind, const CscView& v)
 {
@@ -176,8 +307,43 @@ void register_kernels(MatrixId m)
         const std::string name = std::string("kernel/") + kind_name(kind) + "/" + matrix_name(m);
         add(name, [m, kind](benchmark::State& st) {
             const CscView& v = bench_matrix(m).view;
-            const double ns = run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(kernel_norm(kind, v)); });
-            report_ratio(st, ns, floor_ns(floor_of(kind), m));
+            const double ns =
+                run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(kernel_norm(kind, v)); });
+            report_ratios(st, ns, norm_limit_ns(kind, m), norm_plain_ns(kind, m));
+        });
+    }
+}
+
+struct Peer {
+    const char* library;
+    NormKind kind;
+    double (*norm)(const CscView&);
+};
+
+// The peers this build was configured with (none without CXSparse and Eigen).
+std::vector<Peer> available_peers()
+{
+    std::vector<Peer> peers;
+#ifdef BENCH_WITH_CXSPARSE
+    peers.push_back({"cxsparse", NORM_ONE, cxsparse_one_norm});
+#endif
+#ifdef BENCH_WITH_EIGEN
+    peers.push_back({"eigen", NORM_FRO, eigen_frobenius_norm});
+    peers.push_back({"eigen", NORM_ONE, eigen_one_norm});
+    peers.push_back({"eigen", NORM_INF, eigen_inf_norm});
+#endif
+    return peers;
+}
+
+void register_peers(MatrixId m)
+{
+    for (const Peer& p : available_peers()) {
+        const std::string name =
+            std::string("peer/") + p.library + "/" + kind_name(p.kind) + "/" + matrix_name(m);
+        add(name, [m, p](benchmark::State& st) {
+            const CscView& v = bench_matrix(m).view;
+            const double ns = run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(p.norm(v)); });
+            report_ratios(st, ns, norm_limit_ns(p.kind, m), norm_plain_ns(p.kind, m));
         });
     }
 }
@@ -213,19 +379,9 @@ void register_spgauge(MatrixId m)
             mxArray* plhs[1] = {nullptr};
             const double ns = run_timed(
                 st, a.view.nnz, [] {}, [&] { fn(1, plhs, 2, prhs); }, [&] { destroy_outputs(plhs, 1); });
-            report_ratio(st, ns, floor_ns(floor_of(kind), m));
+            report_ratios(st, ns, norm_limit_ns(kind, m), norm_plain_ns(kind, m));
         });
     }
-}
-
-// The addition latency alone: 2048 values (16 KiB) summed over and over, 1e7 squares in all.
-void register_add_latency()
-{
-    add("floor/add_latency", [](benchmark::State& st) {
-        const CscView& v = bench_matrix(M2).view;
-        const uint64_t total = 10000000;
-        run_timed(st, total, [&] { benchmark::DoNotOptimize(floor_add_latency(v.pr, 2048, total)); });
-    });
 }
 
 // What standin::call adds per call (input fingerprints, output checks), on one matrix only.
@@ -260,6 +416,7 @@ struct DropPlan {
     double tol;
     double ratio_in;  // as passed to dropsmall: 0 for a cold start
     SearchResult found;
+    uint64_t nkept;     // entries B keeps
     uint64_t capacity;  // of B, as the assembly creates it
 };
 
@@ -282,8 +439,8 @@ const DropPlan& plan_of(const DropCase& c)
     p.ratio_in = 0.0;
     if (c.warm) p.ratio_in = search_once(v, c.kind, p.tol, 0.0).ratio;
     p.found = search_once(v, c.kind, p.tol, p.ratio_in);
-    const uint64_t kept = v.nnz - p.found.nbelow - p.found.ncand;
-    p.capacity = kept > 0 ? kept : 1;
+    p.nkept = v.nnz - p.found.nbelow - p.found.ncand;
+    p.capacity = p.nkept > 0 ? p.nkept : 1;
     return plans.emplace(key, p).first->second;
 }
 
@@ -294,9 +451,17 @@ void touch_pages(void* block, size_t bytes)
     for (size_t b = 0; b < bytes; b += 4096) p[b] = 0;
 }
 
-double search_and_copy_floor(MatrixId m)
+std::string drop_limit_name(const DropCase& c)
 {
-    return floor_ns("sum_of_squares", m) + floor_ns("copy", m);
+    return "limit/drop/" + case_name(c) + "/" + matrix_name(c.m);
+}
+
+double drop_plain_ns(MatrixId m)
+{
+    const std::string suffix = std::string("/") + matrix_name(m);
+    const double sum = reference_ns("plain/sum_of_squares" + suffix);
+    const double copy = reference_ns("plain/copy" + suffix);
+    return sum > 0.0 && copy > 0.0 ? sum + copy : 0.0;
 }
 
 void set_search_counters(benchmark::State& st, const DropPlan& p, const CscView& v)
@@ -308,16 +473,37 @@ void set_search_counters(benchmark::State& st, const DropPlan& p, const CscView&
         static_cast<double>(p.found.nbelow + p.found.ncand) / static_cast<double>(v.nnz);
 }
 
+// The limit reads pr and ir, and copies the kept entries, the ways fastest on this matrix.
+void register_drop_limit(const DropCase& c)
+{
+    add_reference(drop_limit_name(c), [c](benchmark::State& st) {
+        const CscView& v = bench_matrix(c.m).view;
+        const DropPlan& p = plan_of(c);
+        const ReadWay read_way = fastest_way(READ_PR_IR, c.m);
+        const CopyWay copy_way = fastest_copy_way(c.m);
+        std::vector<double> pr_out(p.capacity, 1.0);
+        std::vector<uint64_t> ir_out(p.capacity, 1);
+        const double ns = run_timed(st, v.nnz, [&] {
+            benchmark::DoNotOptimize(read_all_write_kept(read_way, copy_way, v.pr, v.ir, v.nnz,
+                                                         p.nkept, pr_out.data(), ir_out.data()));
+            benchmark::ClobberMemory();
+        });
+        st.counters["kept_share"] = static_cast<double>(p.nkept) / static_cast<double>(v.nnz);
+        return ns;
+    });
+}
+
 void register_dropsmall_case(const DropCase& c)
 {
     const std::string tail = case_name(c) + "/" + matrix_name(c.m);
+    register_drop_limit(c);
     add("search/" + tail, [c](benchmark::State& st) {
         const CscView& v = bench_matrix(c.m).view;
         const DropPlan& p = plan_of(c);
         const double ratio = p.ratio_in == 0.0 ? 1.0 : p.ratio_in;
         int32_t* cand = nullptr;
         SearchResult r = {};
-        const double ns = run_timed(
+        run_timed(
             st, v.nnz,
             [&] {
                 cand = static_cast<int32_t*>(mxCalloc(v.nnz, sizeof(int32_t)));
@@ -326,7 +512,6 @@ void register_dropsmall_case(const DropCase& c)
             [&] { r = search_threshold(c.kind, v, p.tol, ratio, p.tol / ratio, cand); }, [] {});
         benchmark::DoNotOptimize(r);
         set_search_counters(st, p, v);
-        report_ratio(st, ns, search_and_copy_floor(c.m));
     });
     add("copy/" + tail, [c](benchmark::State& st) {
         const CscView& v = bench_matrix(c.m).view;
@@ -338,7 +523,7 @@ void register_dropsmall_case(const DropCase& c)
                                                    ir_out.data(), jc_out.data()));
             benchmark::ClobberMemory();
         });
-        report_ratio(st, ns, floor_ns("copy", c.m));
+        report_ratios(st, ns, 0.0, reference_ns(std::string("plain/copy/") + matrix_name(c.m)));
     });
     add("alloc/" + tail, [c](benchmark::State& st) {
         const CscView& v = bench_matrix(c.m).view;
@@ -361,7 +546,7 @@ void register_dropsmall_case(const DropCase& c)
         mxArray* plhs[2] = {nullptr, nullptr};
         const double ns = run_timed(
             st, a.view.nnz, [] {}, [&] { fn(2, plhs, 4, prhs); }, [&] { destroy_outputs(plhs, 2); });
-        report_ratio(st, ns, search_and_copy_floor(c.m));
+        report_ratios(st, ns, reference_ns(drop_limit_name(c)), drop_plain_ns(c.m));
     });
 }
 
@@ -376,11 +561,12 @@ void register_dropsmall(MatrixId m)
 
 int main(int argc, char** argv)
 {
-    // Floors first: the later benchmarks of each matrix divide by their medians.
-    register_add_latency();
+    // Limits and plain loops first: the later benchmarks of each matrix divide by their medians.
     for (MatrixId m : ALL_MATRICES) {
-        register_floors(m);
+        register_limits(m);
+        register_plain_loops(m);
         register_kernels(m);
+        register_peers(m);
         register_spgauge(m);
         register_dropsmall(m);
     }

@@ -2,6 +2,8 @@
 //     [0.9, 1.1) so that they are not all equal (about 11.2 million entries).
 // M2: 1e6 x 1e6, 1e7 uniformly placed entries (coinciding positions merged), normal values.
 // M3: 1000 x 1e6 built the same way (few rows, about 10 entries per column); M3T its transpose.
+// M4: 1000 x 1e6 with exactly 10 entries in every column (M3's shape without its spread of
+//     column lengths), normal values; M5: 1e6 x 1e6 likewise.
 #include "bench_matrices.h"
 
 #include <algorithm>
@@ -93,6 +95,29 @@ Csc random_normal(uint64_t nrows, uint64_t ncols, uint64_t count, uint64_t seed)
     return m;
 }
 
+// per_col distinct rows in every column, in increasing order: per_col draws from
+// [0, nrows - per_col] sorted, the r-th raised by r. Normal values.
+Csc fixed_column_length(uint64_t nrows, uint64_t ncols, uint64_t per_col, uint64_t seed)
+{
+    Rng rng{seed};
+    Csc m;
+    m.nrows = nrows;
+    m.ncols = ncols;
+    m.ir.reserve(ncols * per_col);
+    m.pr.reserve(ncols * per_col);
+    std::vector<uint64_t> rows(per_col);
+    for (uint64_t j = 0; j < ncols; ++j) {
+        for (uint64_t& i : rows) i = rng.below(nrows - per_col + 1);
+        std::sort(rows.begin(), rows.end());
+        for (uint64_t r = 0; r < per_col; ++r) {
+            m.ir.push_back(rows[r] + r);
+            m.pr.push_back(rng.normal());
+        }
+        m.jc.push_back(m.pr.size());
+    }
+    return m;
+}
+
 Csc transpose(const Csc& a)
 {
     Csc t;
@@ -120,7 +145,9 @@ Csc generate(MatrixId id)
     case M1: return laplacian_2d(1500, 1);
     case M2: return random_normal(1000000, 1000000, 10000000, 2);
     case M3: return random_normal(1000, 1000000, 10000000, 3);
-    default: return transpose(random_normal(1000, 1000000, 10000000, 3));
+    case M3T: return transpose(random_normal(1000, 1000000, 10000000, 3));
+    case M4: return fixed_column_length(1000, 1000000, 10, 4);
+    default: return fixed_column_length(1000000, 1000000, 10, 5);
     }
 }
 
@@ -128,7 +155,7 @@ Csc generate(MatrixId id)
 
 const char* matrix_name(MatrixId id)
 {
-    static const char* const names[] = {"M1", "M2", "M3", "M3T"};
+    static const char* const names[] = {"M1", "M2", "M3", "M3T", "M4", "M5"};
     return names[id];
 }
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-enum MatrixId { M1, M2, M3, M3T, MATRIX_COUNT };
+enum MatrixId { M1, M2, M3, M3T, M4, M5, MATRIX_COUNT };
 
 struct BenchMatrix {
     const char* name;

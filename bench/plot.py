@@ -5,9 +5,14 @@
         --png bench/results/performance.png > bench/results/tables.md
 
 --gbench: Google Benchmark's --benchmark_format=json output of sparse_bench (medians are taken
-over repetitions); --octave: the CSV written by octave_bench.m. Either may be left out. Prints
-Markdown tables of nanoseconds per stored entry and writes a PNG: each operation beside its
-floor and beside what Octave offers for it.
+over repetitions, or read from the median aggregates); --octave: the CSV written by
+octave_bench.m. Either may be left out. Prints Markdown tables of nanoseconds per stored entry
+and writes a PNG: kernels and peers as bars, each limit as a mark across its group.
+
+A read limit is the fastest way sparse_bench found to read the bytes a norm must read (limit/read
+over its ways); the Frobenius norm's limit is the larger of its read and of one dependent addition
+per entry (limit/add_chain). A dropsmall case's limit is limit/drop: values and row indices read
+once, the kept ones written once.
 """
 
 import argparse
@@ -17,10 +22,21 @@ import statistics
 import sys
 from collections import defaultdict
 
-MATRICES = ["M1", "M2", "M3", "M3T"]
+MATRICES = ["M1", "M2", "M3", "M3T", "M4", "M5"]
+# Rows and columns, as bench_matrices.cpp and octave_bench.m build them.
+SHAPES = {"M1": (2250000, 2250000), "M2": (1000000, 1000000), "M3": (1000, 1000000),
+          "M3T": (1000000, 1000), "M4": (1000, 1000000), "M5": (1000000, 1000000)}
 KINDS = ["fro", "one", "inf"]
 CASES = [f"{k}_{t}_{s}" for k in KINDS for t in ("1e-3", "1e-1") for s in ("cold", "warm")]
-NORM_FLOOR = {"fro": "sum_of_squares", "one": "column_sums", "inf": "row_scatter"}
+READ_SET = {"fro": "pr", "one": "pr_jc", "inf": "pr_ir"}
+READ_WAYS = ["stream", "prefetch", "avx2"]
+COPY_WAYS = ["memcpy", "stream"]
+PLAIN_LOOP = {"fro": "sum_of_squares", "one": "column_sums", "inf": "row_scatter"}
+PEERS = [("cxsparse", "CXSparse"), ("eigen", "Eigen")]
+# The targets: the 1-norm within 1.5 times its limit everywhere, the infinity norm within 2.5
+# times where the row sums fit in L2; dropsmall cold starts within 2.5 times; in Octave,
+# spgauge at least 1.5 times faster than norm.
+ONE_TARGET, INF_TARGET, DROP_TARGET, OCTAVE_TARGET = 1.5, 2.5, 2.5, 1.5
 
 
 def read_gbench(path):
@@ -32,7 +48,7 @@ def read_gbench(path):
     for b in data["benchmarks"]:
         name = b["name"].replace("/manual_time", "")
         if b.get("run_type") == "aggregate":
-            if b.get("aggregate_name") == "median":
+            if b.get("aggregate_name") == "median" and "ns_per_entry" in b:
                 medians[name.rsplit("_median", 1)[0]] = b["ns_per_entry"]
         elif "ns_per_entry" in b:
             runs[name].append(b["ns_per_entry"])
@@ -58,41 +74,138 @@ def ratio(a, b):
     return None if a is None or b is None or b == 0 else a / b
 
 
-def norm_tables(g, o):
-    lines = ["### Norms (ns per stored entry)", "",
-             "| matrix | norm | kernel | floor | kernel / floor | spgauge in Octave | Octave `norm` | spgauge / `norm` |",
-             "|---|---|---:|---:|---:|---:|---:|---:|"]
+def fastest(g, names):
+    """(ns, name) of the fastest of the benchmarks named, or (None, None) if none ran."""
+    found = [(g[n], n) for n in names if n in g]
+    return min(found) if found else (None, None)
+
+
+def read_limit(g, m, kind):
+    """(ns, way) of the fastest read of the bytes the norm must read."""
+    ns, name = fastest(g, [f"limit/read/{READ_SET[kind]}/{w}/{m}" for w in READ_WAYS])
+    return ns, None if name is None else name.split("/")[3]
+
+
+def norm_limit(g, m, kind):
+    """(ns, what bounds it): the read limit, or for 'fro' the larger of it and the add chain."""
+    read, _ = read_limit(g, m, kind)
+    chain = g.get(f"limit/add_chain/{m}") if kind == "fro" else None
+    if read is None and chain is None:
+        return None, None
+    if chain is not None and (read is None or chain > read):
+        return chain, "add chain"
+    return read, "read"
+
+
+def copy_limit(g, m):
+    ns, name = fastest(g, [f"limit/copy/{w}/{m}" for w in COPY_WAYS])
+    return ns, None if name is None else name.split("/")[2]
+
+
+def target_note(kind, m, kern_vs_limit, l2_bytes):
+    """Whether the C++ kernel meets its target on m ('met', 'missed', or why none applies)."""
+    if kern_vs_limit is None or kind == "fro":
+        return "-"
+    if kind == "one":
+        return "met" if kern_vs_limit <= ONE_TARGET else "missed"
+    rowsum_bytes = 8 * SHAPES[m][0]
+    if l2_bytes and rowsum_bytes > l2_bytes:
+        return f"row sums {rowsum_bytes / 2**20:.0f} MiB > L2"
+    return "met" if kern_vs_limit <= INF_TARGET else "missed"
+
+
+def limit_table(g):
+    lines = ["### Limits (ns per stored entry)", "",
+             "The fastest of the ways sparse_bench reads (or copies) the same arrays; the way "
+             "that won in brackets. pr: values; jc: column offsets; ir: row indices.", "",
+             "| matrix | read pr | read pr + jc | read pr + ir | add chain | copy pr + ir |",
+             "|---|---:|---:|---:|---:|---:|"]
     for m in MATRICES:
-        for k in KINDS:
-            kern = g.get(f"kernel/{k}/{m}")
-            flo = g.get(f"floor/{NORM_FLOOR[k]}/{m}")
-            ours = o.get((m, f"spgauge_{k}"))
-            theirs = o.get((m, f"norm_{k}"))
-            if kern is None and ours is None:
-                continue
-            lines.append(f"| {m} | {k} | {fmt(kern)} | {fmt(flo)} | {fmt(ratio(kern, flo))} | "
-                         f"{fmt(ours)} | {fmt(theirs)} | {fmt(ratio(ours, theirs))} |")
+        cells = []
+        for kind in KINDS:
+            ns, way = read_limit(g, m, kind)
+            cells.append("-" if ns is None else f"{ns:.2f} ({way})")
+        cells.append(fmt(g.get(f"limit/add_chain/{m}")))
+        ns, way = copy_limit(g, m)
+        cells.append("-" if ns is None else f"{ns:.2f} ({way})")
+        if any(c != "-" for c in cells):
+            lines.append(f"| {m} | " + " | ".join(cells) + " |")
     return lines
 
 
-def drop_tables(g, o):
-    lines = ["### dropsmall in C++ (ns per stored entry)", "",
-             "Floor: the sequential sum of squares plus the copy of values and row indices. "
-             "Alloc: the host creating B and touching its pages; end to end: the whole call "
-             "through the stand-in host.", "",
-             "| matrix | case | search | copy | search + copy | floor | (search + copy) / floor | alloc | end to end |",
-             "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
+def norm_table(g, l2_bytes):
+    lines = ["### Norms in C++ (ns per stored entry)", "",
+             "Limit: 'one' reads pr and jc, 'inf' pr and ir, 'fro' the larger of reading pr and "
+             "one dependent addition per entry. Target: 'one' within "
+             f"{ONE_TARGET}x of its limit, 'inf' within {INF_TARGET}x where the row sums fit in L2.",
+             "",
+             "| matrix | norm | limit | bound by | kernel | kernel / limit | target | plain loop | "
+             "plain / limit | CXSparse | CXSparse / limit | Eigen | Eigen / limit | spgauge (stand-in) |",
+             "|---|---|---:|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|"]
     for m in MATRICES:
-        flo = None
-        if f"floor/sum_of_squares/{m}" in g and f"floor/copy/{m}" in g:
-            flo = g[f"floor/sum_of_squares/{m}"] + g[f"floor/copy/{m}"]
+        for k in KINDS:
+            limit, bound = norm_limit(g, m, k)
+            kern = g.get(f"kernel/{k}/{m}")
+            plain = g.get(f"plain/{PLAIN_LOOP[k]}/{m}")
+            if kern is None and limit is None:
+                continue
+            cells = [fmt(limit), bound or "-", fmt(kern), fmt(ratio(kern, limit)),
+                     target_note(k, m, ratio(kern, limit), l2_bytes), fmt(plain),
+                     fmt(ratio(plain, limit))]
+            for lib, _ in PEERS:
+                peer = g.get(f"peer/{lib}/{k}/{m}")
+                cells += [fmt(peer), fmt(ratio(peer, limit))]
+            cells.append(fmt(g.get(f"spgauge/{k}/{m}")))
+            lines.append(f"| {m} | {k} | " + " | ".join(cells) + " |")
+    return lines
+
+
+def octave_norm_table(o):
+    lines = ["### Norms in Octave (ns per stored entry, CPU time)", "",
+             f"spgauge and `norm` called in turns in one process; target: `norm` / spgauge at least "
+             f"{OCTAVE_TARGET}.", "",
+             "| matrix | norm | spgauge | Octave `norm` | `norm` / spgauge | target |",
+             "|---|---|---:|---:|---:|---|"]
+    for m in MATRICES:
+        for k in KINDS:
+            ours, theirs = o.get((m, f"spgauge_{k}")), o.get((m, f"norm_{k}"))
+            if ours is None:
+                continue
+            r = ratio(theirs, ours)
+            met = "-" if r is None else "met" if r >= OCTAVE_TARGET else "missed"
+            lines.append(f"| {m} | {k} | {fmt(ours)} | {fmt(theirs)} | {fmt(r)} | {met} |")
+    return lines
+
+
+def drop_plain(g, m):
+    s, c = g.get(f"plain/sum_of_squares/{m}"), g.get(f"plain/copy/{m}")
+    return None if s is None or c is None else s + c
+
+
+def drop_table(g):
+    lines = ["### dropsmall in C++ (ns per stored entry)", "",
+             "Limit: values and row indices read once, the kept ones written once (the fastest "
+             "read and copy). Plain: the plain sum of squares plus the memcpy of values and row "
+             f"indices. Target: cold starts within {DROP_TARGET}x of the limit. Alloc: the host "
+             "creating B and touching its pages; end to end: the whole call through the stand-in "
+             "host.", "",
+             "| matrix | case | search | copy | search + copy | limit | (search + copy) / limit | "
+             "target | plain | (search + copy) / plain | alloc | end to end |",
+             "|---|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|"]
+    for m in MATRICES:
+        plain = drop_plain(g, m)
         for c in CASES:
             s, cp = g.get(f"search/{c}/{m}"), g.get(f"copy/{c}/{m}")
             if s is None or cp is None:
                 continue
-            lines.append(f"| {m} | {c} | {fmt(s)} | {fmt(cp)} | {fmt(s + cp)} | {fmt(flo)} | "
-                         f"{fmt(ratio(s + cp, flo))} | {fmt(g.get(f'alloc/{c}/{m}'))} | "
-                         f"{fmt(g.get(f'dropsmall/{c}/{m}'))} |")
+            limit = g.get(f"limit/drop/{c}/{m}")
+            r = ratio(s + cp, limit)
+            met = "-"
+            if c.endswith("cold") and r is not None:
+                met = "met" if r <= DROP_TARGET else "missed"
+            lines.append(f"| {m} | {c} | {fmt(s)} | {fmt(cp)} | {fmt(s + cp)} | {fmt(limit)} | "
+                         f"{fmt(r)} | {met} | {fmt(plain)} | {fmt(ratio(s + cp, plain))} | "
+                         f"{fmt(g.get(f'alloc/{c}/{m}'))} | {fmt(g.get(f'dropsmall/{c}/{m}'))} |")
     return lines
 
 
@@ -122,62 +235,82 @@ def octave_drop_table(o):
     return lines
 
 
+BAR_COLOURS = {"kernel (C++)": "#1f77b4", "CXSparse": "#ff7f0e", "Eigen": "#8c564b",
+               "plain loop (C++)": "#c7c7c7", "ours in Octave": "#2ca02c",
+               "Octave: norm or fixed filter": "#d62728", "sort-based (Octave)": "#9467bd"}
+
+
 def plot(g, o, path):
     import matplotlib
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.lines import Line2D
 
-    fig, axes = plt.subplots(len(MATRICES), 2, figsize=(15, 3.2 * len(MATRICES)))
-    colours = {"ours (C++)": "#1f77b4", "floor (C++)": "#7f7f7f", "ours in Octave": "#2ca02c",
-               "Octave: norm or fixed filter": "#d62728", "sort-based (Octave)": "#9467bd"}
-    for row, m in enumerate(MATRICES):
-        left, right = axes[row][0], axes[row][1]
+    shown = [m for m in MATRICES
+             if any(k[0] == m for k in o) or any(n.endswith(f"/{m}") for n in g)]
+    height = 3.6 * len(shown) + 0.8
+    fig, axes = plt.subplots(len(shown), 2, figsize=(15, height), squeeze=False)
+    for row, m in enumerate(shown):
+        left, right = axes[row]
         groups = []
         for k in KINDS:
-            groups.append((k, {"ours (C++)": g.get(f"kernel/{k}/{m}"),
-                               "floor (C++)": g.get(f"floor/{NORM_FLOOR[k]}/{m}"),
-                               "ours in Octave": o.get((m, f"spgauge_{k}")),
-                               "Octave: norm or fixed filter": o.get((m, f"norm_{k}"))}))
-        draw_groups(left, groups, colours, log=False)
-        left.set_title(f"{m}: spgauge vs norm(A, kind)")
+            bars = {"kernel (C++)": g.get(f"kernel/{k}/{m}"),
+                    "CXSparse": g.get(f"peer/cxsparse/{k}/{m}"),
+                    "Eigen": g.get(f"peer/eigen/{k}/{m}"),
+                    "plain loop (C++)": g.get(f"plain/{PLAIN_LOOP[k]}/{m}"),
+                    "ours in Octave": o.get((m, f"spgauge_{k}")),
+                    "Octave: norm or fixed filter": o.get((m, f"norm_{k}"))}
+            marks = [("read limit", read_limit(g, m, k)[0], "-")]
+            if k == "fro":
+                marks.append(("add-chain limit", g.get(f"limit/add_chain/{m}"), "--"))
+            groups.append((k, bars, marks))
+        draw_groups(left, groups, log=False)
+        left.set_title(f"{m} {SHAPES[m][0]:g} x {SHAPES[m][1]:g}: norms")
         groups = []
-        flo = None
-        if f"floor/sum_of_squares/{m}" in g and f"floor/copy/{m}" in g:
-            flo = g[f"floor/sum_of_squares/{m}"] + g[f"floor/copy/{m}"]
         for c in CASES:
             if not c.endswith("cold"):
                 continue
             s, cp = g.get(f"search/{c}/{m}"), g.get(f"copy/{c}/{m}")
-            bars = {"ours (C++)": None if s is None or cp is None else s + cp,
-                    "floor (C++)": flo,
+            bars = {"kernel (C++)": None if s is None or cp is None else s + cp,
                     "ours in Octave": o.get((m, f"dropsmall_{c}")),
                     "Octave: norm or fixed filter": o.get((m, f"filter_{c}"))}
             if c.startswith("fro_"):
                 bars["sort-based (Octave)"] = o.get((m, "sortsparsify_fro_" + c.split("_")[1]))
-            groups.append((c.replace("_cold", ""), bars))
-        draw_groups(right, groups, colours, log=True)
-        right.set_title(f"{m}: dropsmall (cold) vs the fixed-threshold filter and the sort")
+            marks = [("read + write limit", g.get(f"limit/drop/{c}/{m}"), "-")]
+            groups.append((c.replace("_cold", ""), bars, marks))
+        draw_groups(right, groups, log=True)
+        right.set_title(f"{m}: dropsmall cold (C++: search + copy) vs the filter and the sort")
     for ax in axes[-1]:
         ax.set_xlabel("ns per stored entry")
-    handles = [plt.Rectangle((0, 0), 1, 1, color=c) for c in colours.values()]
-    fig.legend(handles, list(colours), loc="upper center", ncol=len(colours))
-    fig.tight_layout(rect=(0, 0, 1, 0.97))
+    handles = [plt.Rectangle((0, 0), 1, 1, color=c) for c in BAR_COLOURS.values()]
+    handles += [Line2D([0], [0], color="black", lw=2, ls="-"),
+                Line2D([0], [0], color="black", lw=2, ls="--")]
+    labels = list(BAR_COLOURS) + ["limit (read, or read + write)", "add-chain limit ('fro')"]
+    fig.legend(handles, labels, loc="upper center", ncol=5)
+    fig.tight_layout(rect=(0, 0, 1, 1 - 0.8 / height))
     fig.savefig(path, dpi=90)
 
 
-def draw_groups(ax, groups, colours, log):
-    names = list(colours)
-    height = 0.8 / len(names)
-    for gi, (label, bars) in enumerate(groups):
-        for bi, name in enumerate(names):
-            v = bars.get(name)
+def draw_groups(ax, groups, log):
+    """Horizontal bars, one group per label; each limit a black mark across its group."""
+    names = list(BAR_COLOURS)
+    for gi, (label, bars, marks) in enumerate(groups):
+        present = [n for n in names if bars.get(n) is not None]
+        height = 0.8 / max(len(present), 1)
+        for bi, name in enumerate(present):
+            v = bars[name]
+            y = gi + (bi - (len(present) - 1) / 2) * height
+            ax.barh(y, v, height=height, color=BAR_COLOURS[name])
+            ax.text(v, y, f" {v:.2f}", va="center", fontsize=7)
+        # The first mark labelled above its group, a second one below it.
+        for mi, (text, v, style) in enumerate(marks):
             if v is None:
                 continue
-            y = gi + (bi - (len(names) - 1) / 2) * height
-            ax.barh(y, v, height=height, color=colours[name])
-            ax.text(v, y, f" {v:.2f}", va="center", fontsize=7)
+            ax.vlines(v, gi - 0.45, gi + 0.45, colors="black", linestyles=style, linewidth=2)
+            y, va = (gi - 0.47, "bottom") if mi == 0 else (gi + 0.47, "top")
+            ax.text(v, y, f" {text} {v:.2f}", fontsize=7, ha="left", va=va)
     ax.set_yticks(range(len(groups)))
-    ax.set_yticklabels([label for label, _ in groups])
+    ax.set_yticklabels([label for label, _, _ in groups])
     ax.invert_yaxis()
     if log:
         ax.set_xscale("log")
@@ -188,6 +321,8 @@ def main():
     p.add_argument("--gbench", help="sparse_bench --benchmark_format=json output")
     p.add_argument("--octave", help="CSV written by octave_bench.m")
     p.add_argument("--png", help="where to write the plot")
+    p.add_argument("--l2-bytes", type=int, default=0,
+                   help="the L2 cache per core, to tell where the infinity norm's target applies")
     args = p.parse_args()
     g, context = read_gbench(args.gbench) if args.gbench else ({}, {})
     o = read_octave(args.octave) if args.octave else {}
@@ -196,17 +331,19 @@ def main():
         out += [f"Google Benchmark context: {context.get('num_cpus')} CPUs at "
                 f"{context.get('mhz_per_cpu')} MHz, load average "
                 f"{', '.join(f'{x:.2f}' for x in context.get('load_avg', []))}", ""]
-    if g or o:
-        out += norm_tables(g, o) + [""]
     if g:
-        extra = [f"add latency {fmt(g.get('floor/add_latency'))}"]
+        out += limit_table(g) + [""] + norm_table(g, args.l2_bytes) + [""]
+        extra = []
         for m in MATRICES:
-            if f"floor/sum_of_squares_plain/{m}" in g:
-                extra.append(f"{m}: plain sum of squares {fmt(g[f'floor/sum_of_squares_plain/{m}'])}, "
-                             f"reading the values {fmt(g.get(f'floor/read_values/{m}'))}")
-        out += ["Hardware references (ns per entry): " + "; ".join(extra) + ".", ""]
-        out += drop_tables(g, o) + [""]
-    if o:
+            if f"plain/sum_of_squares_unprefetched/{m}" in g:
+                extra.append(f"{m} {fmt(g[f'plain/sum_of_squares_unprefetched/{m}'])}")
+        if extra:
+            out += ["The sum of squares without prefetching (ns per entry): " + "; ".join(extra) + ".", ""]
+    if any(op.startswith("spgauge_") for _, op in o):
+        out += octave_norm_table(o) + [""]
+    if any(name.startswith("search/") for name in g):
+        out += drop_table(g) + [""]
+    if any(op.startswith("dropsmall_") for _, op in o):
         out += octave_drop_table(o) + [""]
     sys.stdout.write("\n".join(out))
     if args.png:
