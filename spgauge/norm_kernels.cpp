@@ -107,8 +107,8 @@ static void four_column_sums(const double* pr, const uint64_t* jc, uint64_t j, u
 // column's end, so that no loop exit depends on a column's length. Columns of random lengths
 // otherwise cost a mispredicted branch each, and the next column's additions cannot start
 // early; with the exits fixed, the additions of several columns overlap. Blocks of
-// SHORT_BLOCK columns choose W from their lengths: the least W that all but a few hold (those
-// few take a plain loop of their own).
+// SHORT_BLOCK columns choose W, even, from their lengths: the least W that all but a few hold
+// (those few take a plain loop of their own).
 static constexpr uint64_t SHORT_BLOCK = 64;
 static constexpr uint64_t SHORTEST_W = 4, LONGEST_W = 16;
 static constexpr uint64_t FEW_LONGER = 4;
@@ -178,21 +178,33 @@ static double largest_group_sum(const double* pr, const uint64_t* jc, uint64_t j
     return best;
 }
 
-// How many columns of the block are longer than each W.
-struct LongerThan {
-    uint64_t w4, w8, w16;
-};
-
-static LongerThan columns_longer(const uint64_t* jc, uint64_t j, uint64_t end)
+// The least even step count W that all but FEW_LONGER columns of the block fit in, or 0 where
+// more than that are longer than LONGEST_W.
+static uint64_t steps_for_block(const uint64_t* jc, uint64_t j, uint64_t end)
 {
-    LongerThan c = {0, 0, 0};
+    uint64_t longer[LONGEST_W / 2 + 1] = {};  // longer[h]: columns longer than 2 h
     for (; j < end; ++j) {
         const uint64_t n = jc[j + 1] - jc[j];
-        c.w4 += n > SHORTEST_W;
-        c.w8 += n > 2 * SHORTEST_W;
-        c.w16 += n > LONGEST_W;
+        for (uint64_t h = SHORTEST_W / 2; h <= LONGEST_W / 2; ++h) longer[h] += n > 2 * h;
     }
-    return c;
+    for (uint64_t h = SHORTEST_W / 2; h <= LONGEST_W / 2; ++h)
+        if (longer[h] <= FEW_LONGER) return 2 * h;
+    return 0;
+}
+
+static double largest_sum_in_block(const double* pr, const uint64_t* jc, uint64_t j,
+                                   uint64_t end, uint64_t steps, uint64_t last, double best)
+{
+    switch (steps) {
+    case 4: return largest_padded_sum<4>(pr, jc, j, end, best);
+    case 6: return largest_padded_sum<6>(pr, jc, j, end, best);
+    case 8: return largest_padded_sum<8>(pr, jc, j, end, best);
+    case 10: return largest_padded_sum<10>(pr, jc, j, end, best);
+    case 12: return largest_padded_sum<12>(pr, jc, j, end, best);
+    case 14: return largest_padded_sum<14>(pr, jc, j, end, best);
+    case 16: return largest_padded_sum<16>(pr, jc, j, end, best);
+    default: return largest_group_sum(pr, jc, j, end, last, best);
+    }
 }
 
 // The padded steps read up to LONGEST_W - 1 values past a block's last column: the last
@@ -203,15 +215,8 @@ double one_norm(const double* pr, const uint64_t* jc, uint64_t ncols)
     double best = 0.0;
     for (uint64_t j = 0; j < ncols; j += SHORT_BLOCK) {
         const uint64_t end = std::min(j + SHORT_BLOCK, ncols);
-        const LongerThan longer = columns_longer(jc, j, end);
-        if (longer.w16 > FEW_LONGER || jc[end] + LONGEST_W > nnz)
-            best = largest_group_sum(pr, jc, j, end, nnz - 1, best);
-        else if (longer.w4 <= FEW_LONGER)
-            best = largest_padded_sum<SHORTEST_W>(pr, jc, j, end, best);
-        else if (longer.w8 <= FEW_LONGER)
-            best = largest_padded_sum<2 * SHORTEST_W>(pr, jc, j, end, best);
-        else
-            best = largest_padded_sum<LONGEST_W>(pr, jc, j, end, best);
+        const uint64_t steps = jc[end] + LONGEST_W <= nnz ? steps_for_block(jc, j, end) : 0;
+        best = largest_sum_in_block(pr, jc, j, end, steps, nnz - 1, best);
     }
     return best;
 }
