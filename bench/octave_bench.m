@@ -3,8 +3,10 @@
 ## threshold dropsmall ended on; and an exact sort-based Frobenius sparsifier. One process, each
 ## matrix built once and re-used by every call; one warm-up call, then the median of REPS calls,
 ## in CPU seconds of this process (other programs on the machine do not count), wall-clock
-## seconds beside them. spgauge and norm take turns call by call, so that a change in the load
-## of the machine falls on both.
+## seconds beside them. spgauge and norm each run their calls in a block of their own: calls
+## taking turns hand one function the other's freed memory to fault in afresh (after
+## norm(A, Inf) on M1, the 18 MB of spgauge's next row sums took 48 ms to allocate against
+## 0.4 ms in a block of spgauge calls), which measures the allocator more than either function.
 ##
 ##   octave-cli --norc --no-history bench/octave_bench.m EXTDIR PROBEDIR CSV [REPS] [MATRICES] [PARTS]
 ##
@@ -15,28 +17,10 @@
 
 1;
 
-## The medians of f's and g's times, the calls taking turns after one warm-up call of each.
+## The medians of f's and g's times, each in a block of its own calls after a warm-up call.
 function [cpu_f, wall_f, cpu_g, wall_g] = median_time_pair (f, g, reps)
-  f ();
-  g ();
-  c = zeros (reps, 2);
-  w = zeros (reps, 2);
-  for r = 1:reps
-    w0 = tic ();
-    c0 = cputime ();
-    f ();
-    c(r, 1) = cputime () - c0;
-    w(r, 1) = toc (w0);
-    w0 = tic ();
-    c0 = cputime ();
-    g ();
-    c(r, 2) = cputime () - c0;
-    w(r, 2) = toc (w0);
-  endfor
-  cpu_f = median (c(:, 1));
-  wall_f = median (w(:, 1));
-  cpu_g = median (c(:, 2));
-  wall_g = median (w(:, 2));
+  [cpu_f, wall_f] = median_time (f, reps);
+  [cpu_g, wall_g] = median_time (g, reps);
 endfunction
 
 function [cpu, wall] = median_time (f, reps)
