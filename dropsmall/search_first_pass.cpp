@@ -235,18 +235,31 @@ SearchState classify_one(int32_t* cand, ColumnSums* cols, const double* pr, cons
     return state;
 }
 
+// Storage order, so each row sums in order of increasing column. Row sums beyond the cache are
+// asked for ahead (FAR); those that stay in it need no asking.
+template <bool FAR>
+static void classify_summing_rows(FirstPass* p, double* rowsum, const double* pr,
+                                  const uint64_t* ir, uint64_t nnz)
+{
+    for (uint64_t k = 0; k < nnz; ++k) {
+        if (FAR) {
+            prefetch_for_read(pr + std::min(k + STREAM_AHEAD, nnz - 1));
+            prefetch_for_read(ir + std::min(k + STREAM_AHEAD, nnz - 1));
+            prefetch_for_update(&rowsum[ir[std::min(k + SCATTER_AHEAD, nnz - 1)]]);
+        }
+        const double a = classify_entry(p, pr, k);
+        if (a >= 0.0) rowsum[ir[k]] += a;
+    }
+}
+
 SearchState classify_inf(int32_t* cand, double* rowsum, const double* pr, const uint64_t* ir,
                          uint64_t nnz, SearchState state, double* top)
 {
     FirstPass p = {cand, state.threshold, state.floor, 0, 0, 0, 0.0};
-    // Storage order, so each row sums in order of increasing column.
-    for (uint64_t k = 0; k < nnz; ++k) {
-        prefetch_for_read(pr + std::min(k + STREAM_AHEAD, nnz - 1));
-        prefetch_for_read(ir + std::min(k + STREAM_AHEAD, nnz - 1));
-        prefetch_for_update(&rowsum[ir[std::min(k + SCATTER_AHEAD, nnz - 1)]]);
-        const double a = classify_entry(&p, pr, k);
-        if (a >= 0.0) rowsum[ir[k]] += a;
-    }
+    if (state.nrows_field > CACHED_SUMS)
+        classify_summing_rows<true>(&p, rowsum, pr, ir, nnz);
+    else
+        classify_summing_rows<false>(&p, rowsum, pr, ir, nnz);
     state.dropped_norm = largest_of(rowsum, state.nrows_field);
     state.ncand = p.ncand;
     state.nbelow = p.nbelow;

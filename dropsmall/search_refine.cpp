@@ -112,22 +112,36 @@ SearchState refine_one(int32_t* cand, ColumnSums* cols, Ranking* rank, const dou
     return state;
 }
 
+// Row sums beyond the cache are asked for ahead (FAR); those that stay in it need no asking.
+template <bool FAR>
+static void retest_rows(Compaction* c, double* rowsum, Ranking* rank, const double* pr,
+                        const uint64_t* ir, uint64_t ncand)
+{
+    for (uint64_t r = 0; r < ncand; ++r) {
+        const int32_t far = c->cand[std::min(r + GATHER_AHEAD, ncand - 1)];
+        prefetch_for_read(pr + far);
+        prefetch_for_read(ir + far);
+        if (FAR) {
+            const int32_t next = c->cand[std::min(r + GATHERED_SCATTER_AHEAD, ncand - 1)];
+            prefetch_for_update(&rowsum[ir[next]]);
+        }
+        const uint64_t before = c->w;
+        int32_t k;
+        const double a = retest(c, pr, r, &k);
+        const uint64_t i = ir[k];
+        rowsum[i] -= a;
+        note_change(rank, i, c->w == before);
+    }
+}
+
 SearchState refine_inf(int32_t* cand, double* rowsum, Ranking* rank, const double* pr,
                        const uint64_t* ir, SearchState state, double* top)
 {
     Compaction c = {cand, state.threshold, 0, 0.0};
-    for (uint64_t r = 0; r < state.ncand; ++r) {
-        const int32_t far = cand[std::min(r + GATHER_AHEAD, state.ncand - 1)];
-        prefetch_for_read(pr + far);
-        prefetch_for_read(ir + far);
-        prefetch_for_update(&rowsum[ir[cand[std::min(r + GATHERED_SCATTER_AHEAD, state.ncand - 1)]]]);
-        const uint64_t before = c.w;
-        int32_t k;
-        const double a = retest(&c, pr, r, &k);
-        const uint64_t i = ir[k];
-        rowsum[i] -= a;
-        note_change(rank, i, c.w == before);
-    }
+    if (state.nrows_field > CACHED_SUMS)
+        retest_rows<true>(&c, rowsum, rank, pr, ir, state.ncand);
+    else
+        retest_rows<false>(&c, rowsum, rank, pr, ir, state.ncand);
     state.dropped_norm = rerank(rank, rowsum);
     state.ncand = c.w;
     *top = c.top;
