@@ -95,7 +95,7 @@ static SearchRun start_run(NormKind kind, const CscView& a, double tol, double r
     } else if (kind == NORM_ONE) {
         run.per_sum = largest_column_count(a.jc, a.ncols);
         run.state.floor = floor_one(tol, run.per_sum);
-        run.state.ncols_field = a.ncols;
+        run.state.ncols = a.ncols;
     } else {
         run.per_sum = a.ncols < a.nnz ? a.ncols : a.nnz;
         run.state.floor = floor_inf(tol, a.ncols);
@@ -148,7 +148,7 @@ static void prepare_rows(SearchRun* run)
     run->rows = rows_to_sum(run->a);
     if (run->rows.numbered != nullptr) run->work.entries_read += run->a.nnz;
     run->rowsum = static_cast<double*>(take_scratch(run->rows.nrows, sizeof(double)));
-    run->state.nrows_field = run->rows.nrows;
+    run->state.nrows_summed = run->rows.nrows;
 }
 
 static void first_pass_inf(SearchRun* run)
@@ -234,7 +234,7 @@ static void ordered_round(SearchRun* run)
         mxFree(spare);
         run->work.entries_read += before;
     }
-    *st = remove_above(&run->order, run->a.pr, sums_of(run), &run->rank, *st, &run->top);
+    remove_above(&run->order, run->a.pr, sums_of(run), &run->rank, st, &run->top);
     run->work.entries_read += before - st->ncand;
     ++run->work.ordered_rounds;
 }
@@ -337,7 +337,7 @@ static double recount(SearchRun* run)
         settled = run->cols.settled;
     } else {
         run->work.entries_read += a.nnz;
-        recount_row_sums(run->rowsum, a.pr, run->rows.row, a.nnz, run->state.nrows_field, t);
+        recount_row_sums(run->rowsum, a.pr, run->rows.row, a.nnz, run->state.nrows_summed, t);
         rank_all(&run->rank.tree, run->rowsum);
     }
     run->rank.updates += blocks_for(run->rank.tree.n);
@@ -387,7 +387,7 @@ static double lower_until_fits(SearchRun* run, double t)
     if (run->kind == NORM_FRO) return lower_until_fro_fits(a.pr, a.nnz, run->tol, t);
     if (run->kind == NORM_ONE) return lower_until_columns_fit(a.pr, a.jc, a.ncols, run->tol, t);
     if (run->rowsum == nullptr) prepare_rows(run);
-    const uint64_t nrows = run->state.nrows_field;
+    const uint64_t nrows = run->state.nrows_summed;
     double* rowtop = static_cast<double*>(take_scratch(nrows, sizeof(double)));
     t = lower_until_rows_fit(run->rowsum, rowtop, a.pr, run->rows.row, a.nnz, nrows, run->tol, t);
     mxFree(rowtop);

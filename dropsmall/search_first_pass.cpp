@@ -223,7 +223,7 @@ SearchState classify_one(int32_t* cand, ColumnSums* cols, const double* pr, cons
                          SearchState state, double* top)
 {
     FirstPass p = {cand, state.threshold, state.floor, 0, 0, 0, 0.0};
-    const uint64_t ncols = state.ncols_field;
+    const uint64_t ncols = state.ncols;
     if (ncols > 0 && classes_mix(pr, jc[ncols], state.threshold, state.floor))
         state.dropped_norm = classify_summing_columns<true>(&p, cols, pr, jc, ncols);
     else
@@ -256,11 +256,11 @@ SearchState classify_inf(int32_t* cand, double* rowsum, const double* pr, const 
                          uint64_t nnz, SearchState state, double* top)
 {
     FirstPass p = {cand, state.threshold, state.floor, 0, 0, 0, 0.0};
-    if (state.nrows_field > CACHED_SUMS)
+    if (state.nrows_summed > CACHED_SUMS)
         classify_summing_rows<true>(&p, rowsum, pr, ir, nnz);
     else
         classify_summing_rows<false>(&p, rowsum, pr, ir, nnz);
-    state.dropped_norm = largest_of(rowsum, state.nrows_field);
+    state.dropped_norm = largest_of(rowsum, state.nrows_summed);
     state.ncand = p.ncand;
     state.nbelow = p.nbelow;
     *top = p.top;

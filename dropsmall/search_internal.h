@@ -11,13 +11,13 @@
 // infinity-norm passes take it by value and hand back an updated copy; the Frobenius passes
 // fill only the fields they compute.
 struct SearchState {
-    double dropped_norm;   // chosen norm of the dropped set at the current threshold
-    uint64_t ncand;        // live candidates at the front of the list
-    uint64_t nrows_field;  // rows the infinity-norm passes keep sums for
-    uint64_t ncols_field;  // ncols of A, read by the 1-norm first pass
-    double threshold;      // current threshold
-    double floor;          // entries strictly below it are dropped for good
-    uint64_t nbelow;       // stored entries strictly below the floor
+    double dropped_norm;    // chosen norm of the dropped set at the current threshold
+    uint64_t ncand;         // live candidates at the front of the list
+    uint64_t nrows_summed;  // rows the infinity-norm passes keep sums for
+    uint64_t ncols;         // ncols of A, read by the 1-norm first pass
+    double threshold;       // current threshold
+    double floor;           // entries strictly below it are dropped for good
+    uint64_t nbelow;        // stored entries strictly below the floor
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -98,10 +98,10 @@ struct ColumnSums {
 // that scale. Either way it is the same at every power-of-two scaling of pr.
 SearchState classify_fro(int32_t* cand, const double* pr, uint64_t nnz, double threshold,
                          double floor, double* scale, double* top);
-// Fills cols (empty on entry) over the state.ncols_field columns of jc (ncols_field + 1 offsets).
+// Fills cols (empty on entry) over the state.ncols columns of jc (ncols + 1 offsets).
 SearchState classify_one(int32_t* cand, ColumnSums* cols, const double* pr, const uint64_t* jc,
                          SearchState state, double* top);
-// Over pr[0 .. nnz-1] with rows ir; rowsum: nrows_field zero-filled doubles, set to each row's
+// Over pr[0 .. nnz-1] with rows ir; rowsum: nrows_summed zero-filled doubles, set to each row's
 // dropped sum.
 SearchState classify_inf(int32_t* cand, double* rowsum, const double* pr, const uint64_t* ir,
                          uint64_t nnz, SearchState state, double* top);
@@ -155,10 +155,11 @@ struct SumsOf {
     double scale;            // Frobenius norm: the power of two its squares are taken at
 };
 
-// One round at state.threshold: the Frobenius norm is updated from the square of the previous
-// one, the others from the sums. Gives the state with dropped_norm and ncand set.
-SearchState remove_above(MagnitudeOrder* order, const double* pr, const SumsOf& sums,
-                         Ranking* rank, SearchState state, double* top);
+// One round at state->threshold: the Frobenius norm is updated from the square of the previous
+// one, the others from the sums. Sets state->dropped_norm and state->ncand in place: the rounds
+// run back to back, and a copy of the state in and out of every one costs more than the round.
+void remove_above(MagnitudeOrder* order, const double* pr, const SumsOf& sums, Ranking* rank,
+                  SearchState* state, double* top);
 
 // ---------------------------------------------------------------------------------------------
 // The dropped sums recomputed afresh from every stored entry at or below threshold (NaNs never

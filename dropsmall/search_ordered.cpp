@@ -134,21 +134,20 @@ static double subtract_from_sums(const int32_t* cand, uint64_t begin, uint64_t e
     return best > sums.settled ? best : sums.settled;
 }
 
-SearchState remove_above(MagnitudeOrder* order, const double* pr, const SumsOf& sums,
-                         Ranking* rank, SearchState state, double* top)
+void remove_above(MagnitudeOrder* order, const double* pr, const SumsOf& sums, Ranking* rank,
+                  SearchState* state, double* top)
 {
     const uint64_t begin = order->head;
-    const uint64_t end = end_of_removed(*order, pr, state.threshold);
+    const uint64_t end = end_of_removed(*order, pr, state->threshold);
     // Position order is list order: each sum sees its subtractions as a re-read would make them.
     std::sort(order->cand + begin, order->cand + end);
     if (sums.sum == nullptr)
-        state.dropped_norm =
-            subtract_squares(order->cand, begin, end, pr, sums.scale, state.dropped_norm);
+        state->dropped_norm =
+            subtract_squares(order->cand, begin, end, pr, sums.scale, state->dropped_norm);
     else
-        state.dropped_norm =
+        state->dropped_norm =
             subtract_from_sums(order->cand, begin, end, pr, sums, rank, &order->hint);
     order->head = end;
-    state.ncand = order->n - end;
+    state->ncand = order->n - end;
     *top = end < order->n ? magnitude(pr[order->cand[end]]) : 0.0;
-    return state;
 }

@@ -138,7 +138,7 @@ SearchState refine_inf(int32_t* cand, double* rowsum, Ranking* rank, const doubl
                        const uint64_t* ir, SearchState state, double* top)
 {
     Compaction c = {cand, state.threshold, 0, 0.0};
-    if (state.nrows_field > CACHED_SUMS)
+    if (state.nrows_summed > CACHED_SUMS)
         retest_rows<true>(&c, rowsum, rank, pr, ir, state.ncand);
     else
         retest_rows<false>(&c, rowsum, rank, pr, ir, state.ncand);

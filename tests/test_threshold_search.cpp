@@ -150,7 +150,7 @@ TEST(FirstPasses, SortEntriesAndListCandidatesInPositionOrder)
     const double pr4[] = {0.1, -0.3, QNAN, 0.2, 5.0, -0.15, -INF, 0.25, 0.125, -0.0, 0.05, 0.1, 5.0};
     const uint64_t jc[] = {0, 5, 11, 11, 13};
     SearchState st = {};
-    st.ncols_field = 4;
+    st.ncols = 4;
     st.threshold = 0.25;
     st.floor = 0.125;
     ColumnScratch room(4);
@@ -172,7 +172,7 @@ TEST(FirstPasses, SortEntriesAndListCandidatesInPositionOrder)
     // Rows alternate 0, 1.
     const uint64_t ir[] = {0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0};
     st = {};
-    st.nrows_field = 3;
+    st.nrows_summed = 3;
     st.threshold = 0.25;
     st.floor = 0.125;
     std::vector<double> rowsum(3, 0.0);
@@ -191,7 +191,7 @@ TEST(Passes, InfiniteEntryMakesAnInfiniteThenANaNColumnSum)
     const double pr[] = {INF, 1.0, QNAN, 2.0};
     const uint64_t jc[] = {0, 2, 4};
     SearchState st = {};
-    st.ncols_field = 2;
+    st.ncols = 2;
     st.threshold = INF;
     st.floor = 0.5;
     int32_t cand[4] = {};
@@ -227,7 +227,7 @@ TEST(Refinements, CompactTheListInOrderAndSubtractWhatLeaves)
     room.cols.ncolumns = room.cols.nactive = 3;
     RankScratch rank(room.sum.data(), 3);
     SearchState st = {};
-    st.ncols_field = 3;
+    st.ncols = 3;
     st.ncand = 9;
     st.threshold = 1.0;
     double top = 0.0;
@@ -268,7 +268,7 @@ TEST(Refinements, CompactTheListInOrderAndSubtractWhatLeaves)
     double rowsum[2] = {0.25, 9.0 - 1e-15};
     RankScratch rows(rowsum, 2);
     st = {};
-    st.nrows_field = 2;
+    st.nrows_summed = 2;
     st.ncand = 3;
     st.threshold = 1.0;
     const SearchState inf = refine_inf(rows_list, rowsum, &rows.rank, pr, ir, st, &top);
@@ -822,8 +822,8 @@ TEST(OrderedRounds, MatchRoundsThatRereadTheList)
         SearchState st = {};
         st.threshold = t0;
         st.floor = floor;
-        st.ncols_field = m.ncols;
-        st.nrows_field = m.nrows;
+        st.ncols = m.ncols;
+        st.nrows_summed = m.nrows;
         double top = 0.0;
         SearchState a, b;
         if (kind == NORM_FRO) {
@@ -868,7 +868,7 @@ TEST(OrderedRounds, MatchRoundsThatRereadTheList)
                 a = refine_inf(cand_a.data(), sum_a, &rank_a.rank, m.pr.data(), m.ir.data(), a,
                                &top_a);
             }
-            b = remove_above(&order, m.pr.data(), sums, &rank_b.rank, b, &top_b);
+            remove_above(&order, m.pr.data(), sums, &rank_b.rank, &b, &top_b);
             EXPECT_BITS(b.dropped_norm, a.dropped_norm);
             EXPECT_EQ(b.ncand, a.ncand);
             EXPECT_BITS(top_b, top_a);
