@@ -21,9 +21,9 @@ static constexpr uint64_t MAX_IDLE_ROUNDS = 1000000;
 
 // Re-reading the live candidates is cheapest while rounds remove many of them. Once the re-reads
 // would pass this many times the first pass's candidates, the live ones are put in order of
-// magnitude and each round touches only those it removes. Ordering costs a pass per doubling of
-// the runs the list already holds in that order: where a re-read removed fewer than one
-// candidate in SPARSE_REMOVALS and the list holds at most FEW_RUNS runs, it is ordered at once.
+// magnitude and each round touches only those it removes. A list already in that order but for
+// a few runs orders in a pass or two: where a re-read removed fewer than one candidate in
+// SPARSE_REMOVALS and the list holds at most FEW_RUNS runs, it is ordered at once.
 static constexpr uint64_t REREADS_BEFORE_ORDERING = 4;
 static constexpr uint64_t SPARSE_REMOVALS = 64;
 static constexpr uint64_t FEW_RUNS = 4;
@@ -223,17 +223,38 @@ static SumsOf sums_of(const SearchRun* run)
     return s;
 }
 
+// A list that falls in magnitude in a few runs merges in a pass or two; any other takes the
+// radix sort, whose few passes do not depend on the order it finds.
+static void order_live_list(SearchRun* run)
+{
+    const uint64_t n = run->state.ncand;
+    const double* pr = run->a.pr;
+    if (runs_at_most(run->cand, n, pr, FEW_RUNS)) {
+        int32_t* spare = static_cast<int32_t*>(take_scratch(n, sizeof(int32_t)));
+        order_runs_by_magnitude(&run->order, run->cand, spare, n, pr);
+        release_scratch(spare);
+    } else {
+        OrderScratch s;
+        s.key = static_cast<uint64_t*>(take_scratch(n, sizeof(uint64_t)));
+        s.key_spare = static_cast<uint64_t*>(take_scratch(n, sizeof(uint64_t)));
+        s.spare = static_cast<int32_t*>(take_scratch(n, sizeof(int32_t)));
+        s.count = static_cast<uint32_t(*)[ORDER_BUCKETS]>(
+            take_scratch(ORDER_DIGITS, sizeof(*s.count)));
+        order_by_magnitude(&run->order, run->cand, s, n, pr);
+        release_scratch(s.count);
+        release_scratch(s.spare);
+        release_scratch(s.key_spare);
+        release_scratch(s.key);
+    }
+    run->work.entries_read += n;
+}
+
 // A refinement that takes the candidates it removes from the front of the magnitude order.
 static void ordered_round(SearchRun* run)
 {
     SearchState* st = &run->state;
     const uint64_t before = st->ncand;
-    if (run->order.cand == nullptr) {
-        int32_t* spare = static_cast<int32_t*>(take_scratch(before, sizeof(int32_t)));
-        order_by_magnitude(&run->order, run->cand, spare, before, run->a.pr);
-        mxFree(spare);
-        run->work.entries_read += before;
-    }
+    if (run->order.cand == nullptr) order_live_list(run);
     remove_above(&run->order, run->a.pr, sums_of(run), &run->rank, st, &run->top);
     run->work.entries_read += before - st->ncand;
     ++run->work.ordered_rounds;

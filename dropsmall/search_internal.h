@@ -135,15 +135,34 @@ struct MagnitudeOrder {
     uint64_t hint;  // 1-norm: the candidate column of the last removal
 };
 
-// Whether the live list holds at most `most` runs of the magnitude order (ordering takes log2 of
-// them passes); it stops reading once it holds more.
+// Whether the live list holds at most `most` runs of the magnitude order; it stops reading once
+// it holds more.
 bool runs_at_most(const int32_t* cand, uint64_t ncand, const double* pr, uint64_t most);
 
-// Reorders the live list cand[0 .. ncand-1] (spare: room for ncand) by decreasing magnitude,
-// ties by position. A merge sort of the runs the list already holds: a list that falls in
-// magnitude, as the position order of many matrices does, costs one pass.
-void order_by_magnitude(MagnitudeOrder* order, int32_t* cand, int32_t* spare, uint64_t ncand,
-                        const double* pr);
+// Both order the live list cand[0 .. ncand-1] by decreasing magnitude, ties by position, and
+// start the rounds at its front. A merge of the runs the list already holds (spare: room for
+// ncand) costs a pass per doubling of the runs: one pass for a list that already falls in
+// magnitude, as the position order of many matrices does.
+void order_runs_by_magnitude(MagnitudeOrder* order, int32_t* cand, int32_t* spare,
+                             uint64_t ncand, const double* pr);
+
+// The radix sort's digits: 63 bits of magnitude in ORDER_DIGITS digits of ORDER_DIGIT_BITS.
+constexpr unsigned ORDER_DIGIT_BITS = 11;
+constexpr unsigned ORDER_DIGITS = 6;
+constexpr uint64_t ORDER_BUCKETS = uint64_t{1} << ORDER_DIGIT_BITS;
+
+// Room to order n candidates: n keys twice, n candidates, and ORDER_DIGITS rows of digit counts
+// (32 bits hold any count: the list never holds more than 2^31 - 1 candidates).
+struct OrderScratch {
+    uint64_t* key;
+    uint64_t* key_spare;
+    int32_t* spare;
+    uint32_t (*count)[ORDER_BUCKETS];
+};
+
+// A radix sort costs a few passes whatever the order; the list must arrive in position order.
+void order_by_magnitude(MagnitudeOrder* order, int32_t* cand, const OrderScratch& scratch,
+                        uint64_t ncand, const double* pr);
 
 // Where the sums a removal falls from are.
 struct SumsOf {

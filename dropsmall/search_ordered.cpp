@@ -3,7 +3,9 @@
 #include "search_internal.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
+#include <cstring>
 
 // Larger magnitude first; ties by position, so the order is the same on every run.
 static inline bool goes_before(const double* pr, int32_t x, int32_t y)
@@ -57,15 +59,86 @@ bool runs_at_most(const int32_t* cand, uint64_t ncand, const double* pr, uint64_
     return runs <= most;
 }
 
-void order_by_magnitude(MagnitudeOrder* order, int32_t* cand, int32_t* spare, uint64_t ncand,
-                        const double* pr)
+static void start_order(MagnitudeOrder* order, int32_t* cand, uint64_t ncand)
 {
-    if (ncand > 1 && sort_runs(pr, cand, spare, ncand) == spare)
-        for (uint64_t r = 0; r < ncand; ++r) cand[r] = spare[r];
     order->cand = cand;
     order->head = 0;
     order->n = ncand;
     order->hint = 0;
+}
+
+void order_runs_by_magnitude(MagnitudeOrder* order, int32_t* cand, int32_t* spare,
+                             uint64_t ncand, const double* pr)
+{
+    if (ncand > 1 && sort_runs(pr, cand, spare, ncand) == spare)
+        for (uint64_t r = 0; r < ncand; ++r) cand[r] = spare[r];
+    start_order(order, cand, ncand);
+}
+
+// A magnitude's bits, complemented so that ascending keys are descending magnitudes: the bits of
+// a non-negative double order as its value does.
+static inline uint64_t descending_key(double x)
+{
+    uint64_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    return ~bits & ~(uint64_t{1} << 63);
+}
+
+static inline uint64_t digit_of(uint64_t key, unsigned d)
+{
+    return (key >> (d * ORDER_DIGIT_BITS)) & (ORDER_BUCKETS - 1);
+}
+
+// count[d][b]: the keys whose digit d is b, all digits counted in one read of the keys.
+static void count_digits(const uint64_t* key, uint64_t n, uint32_t (*count)[ORDER_BUCKETS])
+{
+    for (uint64_t r = 0; r < n; ++r)
+        for (unsigned d = 0; d < ORDER_DIGITS; ++d) ++count[d][digit_of(key[r], d)];
+}
+
+// One stable pass on digit d: keys and candidates move together from (key, c) to (key_to, c_to).
+static void distribute(const uint64_t* key, const int32_t* c, uint64_t n, unsigned d,
+                       const uint32_t* count, uint64_t* key_to, int32_t* c_to)
+{
+    uint64_t next[ORDER_BUCKETS];
+    uint64_t at = 0;
+    for (uint64_t b = 0; b < ORDER_BUCKETS; ++b) {
+        next[b] = at;
+        at += count[b];
+    }
+    for (uint64_t r = 0; r < n; ++r) {
+        const uint64_t to = next[digit_of(key[r], d)]++;
+        key_to[to] = key[r];
+        c_to[to] = c[r];
+    }
+}
+
+// A least-significant-digit radix sort, stable, so equal magnitudes keep the position order the
+// list arrives in. Unlike a comparison sort it costs a few sequential passes whatever the values,
+// and it never loads pr at random. Digits every key shares are skipped.
+void order_by_magnitude(MagnitudeOrder* order, int32_t* cand, const OrderScratch& scratch,
+                        uint64_t ncand, const double* pr)
+{
+    assert(std::is_sorted(cand, cand + ncand));
+    if (ncand == 0) return start_order(order, cand, 0);
+    static_assert(ORDER_DIGIT_BITS * ORDER_DIGITS >= 63, "the digits cover every magnitude bit");
+    uint64_t* key = scratch.key;
+    uint64_t* key_spare = scratch.key_spare;
+    int32_t* c = cand;
+    int32_t* c_spare = scratch.spare;
+    for (uint64_t r = 0; r < ncand; ++r) key[r] = descending_key(magnitude(pr[cand[r]]));
+    uint32_t (*count)[ORDER_BUCKETS] = scratch.count;
+    std::memset(count, 0, sizeof(uint32_t) * ORDER_DIGITS * ORDER_BUCKETS);
+    count_digits(key, ncand, count);
+    for (unsigned d = 0; d < ORDER_DIGITS; ++d) {
+        if (count[d][digit_of(key[0], d)] == ncand) continue;
+        distribute(key, c, ncand, d, count[d], key_spare, c_spare);
+        std::swap(key, key_spare);
+        std::swap(c, c_spare);
+    }
+    if (c != cand)
+        for (uint64_t r = 0; r < ncand; ++r) cand[r] = c[r];
+    start_order(order, cand, ncand);
 }
 
 // The candidate column holding position k: the last whose column starts at or before k. The

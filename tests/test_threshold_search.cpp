@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -798,6 +799,61 @@ TEST(LargestSum, FallingSumsReRankOnlyWhereTheyCouldWin)
     }
 }
 
+// Room for either way of ordering n candidates.
+struct OrderRoom {
+    std::vector<uint64_t> key, key_spare;
+    std::vector<int32_t> spare;
+    std::vector<std::array<uint32_t, ORDER_BUCKETS>> count;
+    explicit OrderRoom(uint64_t n) : key(n + 1), key_spare(n + 1), spare(n + 1), count(ORDER_DIGITS) {}
+    OrderScratch scratch()
+    {
+        return {key.data(), key_spare.data(), spare.data(),
+                reinterpret_cast<uint32_t(*)[ORDER_BUCKETS]>(count.data())};
+    }
+};
+
+// Both ways of ordering give the stable order by decreasing magnitude, whatever the list holds:
+// ties, zeros of both signs, subnormals, infinities, values sharing all but their lowest bits,
+// lists already in order or in a few runs.
+TEST(OrderingByMagnitude, BothWaysGiveTheStableOrder)
+{
+    std::mt19937_64 rng(7);
+    for (int trial = 0; trial < 400; ++trial) {
+        SCOPED_TRACE(trial);
+        const uint64_t n = trial < 10 ? trial : rng() % 3000;
+        std::vector<double> pr(n);
+        const int shape = trial % 5;
+        for (uint64_t k = 0; k < n; ++k) {
+            const double pick[] = {0.0, -0.0, 0x1p-1074, -0x1p-1060, INFINITY, -INFINITY, 1.5, -1.5};
+            double x = std::ldexp(static_cast<double>(rng() % 1000) + 1, -static_cast<int>(rng() % 40));
+            if (shape == 1) x = pick[rng() % 8];
+            if (shape == 2) x = 1.0 + 0x1p-52 * static_cast<double>(rng() % 5);
+            if (shape == 3) x = static_cast<double>(n - k) * (k % 7 == 0 ? 1 : 2);  // a few runs
+            if (shape == 4) x = static_cast<double>(n - k);                         // in order
+            pr[k] = rng() % 2 ? -x : x;
+        }
+        std::vector<int32_t> expected(n);
+        for (uint64_t k = 0; k < n; ++k) expected[k] = static_cast<int32_t>(k);
+        std::stable_sort(expected.begin(), expected.end(), [&](int32_t x, int32_t y) {
+            return std::fabs(pr[x]) > std::fabs(pr[y]);
+        });
+        for (bool radix : {true, false}) {
+            std::vector<int32_t> cand(n);
+            for (uint64_t k = 0; k < n; ++k) cand[k] = static_cast<int32_t>(k);
+            OrderRoom room(n);
+            MagnitudeOrder order{};
+            if (radix)
+                order_by_magnitude(&order, cand.data(), room.scratch(), n, pr.data());
+            else
+                order_runs_by_magnitude(&order, cand.data(), room.spare.data(), n, pr.data());
+            EXPECT_EQ(cand, expected) << (radix ? "radix" : "runs");
+            EXPECT_EQ(order.cand, cand.data());
+            EXPECT_EQ(order.head, 0u);
+            EXPECT_EQ(order.n, n);
+        }
+    }
+}
+
 // Every refinement may take its candidates from the magnitude order instead of re-reading the
 // list: the same sums, norms, counts and largest live magnitudes, bit for bit.
 TEST(OrderedRounds, MatchRoundsThatRereadTheList)
@@ -841,9 +897,12 @@ TEST(OrderedRounds, MatchRoundsThatRereadTheList)
         double* sum_b = kind == NORM_ONE ? cols_b.sum.data() : rows_b.data();
         const uint64_t nsums = kind == NORM_ONE ? cols_a.cols.ncolumns : m.nrows;
         RankScratch rank_a(sum_a, nsums), rank_b(sum_b, nsums);
-        std::vector<int32_t> spare(nnz + 1);
+        OrderRoom room(b.ncand);
         MagnitudeOrder order{};
-        order_by_magnitude(&order, cand_b.data(), spare.data(), b.ncand, m.pr.data());
+        if (trial % 4 < 2)
+            order_by_magnitude(&order, cand_b.data(), room.scratch(), b.ncand, m.pr.data());
+        else
+            order_runs_by_magnitude(&order, cand_b.data(), room.spare.data(), b.ncand, m.pr.data());
         SumsOf sums = {};
         sums.scale = 1.0;
         if (kind == NORM_ONE) sums = {sum_b, nullptr, &cols_b.cols, m.jc.data(), cols_b.cols.settled, 1.0};
