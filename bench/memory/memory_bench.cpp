@@ -154,11 +154,13 @@ int main(int argc, char** argv)
         print_row("spgauge", kind, 0, input, 8.0, 0.0, row_sums, g);
         const double norm = standin::first_value(g.out.outputs[0].get());
 
-        // dropsmall's per-kind scratch: none for the Frobenius norm; column sums and candidate
-        // column offsets for the 1-norm; row sums for the infinity norm.
+        // dropsmall's per-kind scratch: none for the Frobenius norm; for the 1-norm a sum, a
+        // column number and two counts (24 bytes) for each column, for the infinity norm a sum
+        // (8 bytes) for each row; either way about one byte a sum for the tree that ranks them.
+        const double sums = static_cast<double>(n);
         const double kind_scratch = std::strcmp(kind, "fro") == 0  ? 0.0
-                                    : std::strcmp(kind, "1") == 0 ? 8.0 * static_cast<double>(2 * n + 1)
-                                                                  : 8.0 * static_cast<double>(n);
+                                    : std::strcmp(kind, "1") == 0 ? 25.0 * sums
+                                                                  : 9.0 * sums;
         for (double fraction : {1e-4, 0.3}) {
             Array tol = standin::scalar(fraction * norm), ratio = standin::scalar(0.0);
             const Measured d = measure(dropsmall, 2, {a.get(), tol.get(), kind_arg.get(), ratio.get()});
