@@ -1,5 +1,7 @@
 #include "bench_plain_loops.h"
 
+#include "prefetch.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -9,7 +11,7 @@ __attribute__((noinline)) double plain_sum_of_squares(const double* pr, uint64_t
     double total = 0.0;
     uint64_t k = 0;
     for (; k + 4 <= nnz; k += 4) {
-        __builtin_prefetch(pr + std::min(k + 512, nnz - 1));
+        prefetch_for_read(pr + std::min(k + STREAM_AHEAD, nnz - 1));
         total += pr[k] * pr[k];
         total += pr[k + 1] * pr[k + 1];
         total += pr[k + 2] * pr[k + 2];

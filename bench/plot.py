@@ -162,8 +162,8 @@ def norm_table(g, l2_bytes):
 
 def octave_norm_table(o):
     lines = ["### Norms in Octave (ns per stored entry, CPU time)", "",
-             f"spgauge and `norm` in one process, each timed over a block of its own calls; target: `norm` / spgauge at least "
-             f"{OCTAVE_TARGET}.", "",
+             "spgauge and `norm` in one process, each timed over a block of its own calls; "
+             f"target: `norm` / spgauge at least {OCTAVE_TARGET}.", "",
              "| matrix | norm | spgauge | Octave `norm` | `norm` / spgauge | target |",
              "|---|---|---:|---:|---:|---|"]
     for m in MATRICES:

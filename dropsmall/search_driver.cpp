@@ -229,7 +229,8 @@ static void order_live_list(SearchRun* run)
 {
     const uint64_t n = run->state.ncand;
     const double* pr = run->a.pr;
-    if (runs_at_most(run->cand, n, pr, FEW_RUNS)) {
+    // order_now is only ever set by finding this same list in at most FEW_RUNS runs.
+    if (run->order_now || runs_at_most(run->cand, n, pr, FEW_RUNS)) {
         int32_t* spare = static_cast<int32_t*>(take_scratch(n, sizeof(int32_t)));
         order_runs_by_magnitude(&run->order, run->cand, spare, n, pr);
         release_scratch(spare);
