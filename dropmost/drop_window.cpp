@@ -1,0 +1,190 @@
+// Windows of magnitudes where a running sum crosses tol, found by histograms over the leading
+// bits of the magnitudes, and the gathers that pick a window's magnitudes out.
+#include "drop_internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+static constexpr double INF = std::numeric_limits<double>::infinity();
+static constexpr uint64_t MANTISSA = (uint64_t{1} << 52) - 1;
+static constexpr uint64_t ONE_BITS = 0x3FF0000000000000;
+static constexpr uint64_t MIN_NORMAL_BITS = uint64_t{1} << 52;
+
+// One level's buckets over [w.lo, w.hi): bucket b holds the magnitudes whose bits, less first,
+// shifted right by shift, equal b. first is a multiple of 1 << shift and shift is at most 47,
+// so a bucket never straddles two binades: its magnitudes share one exponent, and a bucket sums
+// their significands (in [1, 2); [0, 1) below the normal range) without overflow.
+struct Histogram {
+    uint64_t first;
+    unsigned shift;
+    uint64_t nbuckets;
+    uint64_t* count;  // nbuckets + 1: the last counts the magnitudes outside the window
+    double* sum;      // nbuckets + 1: each bucket's sum of significands, or of their squares
+};
+
+static unsigned bit_length(uint64_t n)
+{
+    unsigned bits = 0;
+    for (; n > 0; n >>= 1) ++bits;
+    return bits;
+}
+
+static Histogram histogram_for(const Window& w)
+{
+    Histogram h;
+    const unsigned span = bit_length(w.hi - w.lo - 1);
+    h.shift = span > KEY_BITS ? span - KEY_BITS : 0;
+    h.first = w.lo & ~((uint64_t{1} << h.shift) - 1);
+    h.nbuckets = ((w.hi - 1 - h.first) >> h.shift) + 1;
+    h.count = static_cast<uint64_t*>(take_scratch(h.nbuckets + 1, sizeof(uint64_t)));
+    h.sum = static_cast<double*>(take_scratch(h.nbuckets + 1, sizeof(double)));
+    return h;
+}
+
+static void release_histogram(const Histogram& h)
+{
+    release_scratch(h.sum);
+    release_scratch(h.count);
+}
+
+static inline double significand(uint64_t bits)
+{
+    const double m = bits_to_double((bits & MANTISSA) | ONE_BITS);
+    return bits < MIN_NORMAL_BITS ? m - 1.0 : m;
+}
+
+// Every magnitude goes to a bucket, those outside the window to the last one, so the loop has no
+// branch on the values.
+template <bool SQUARES>
+static void fill_histogram(Histogram* h, const double* values, uint64_t n, uint64_t lo,
+                           uint64_t hi)
+{
+    for (uint64_t k = 0; k < n; ++k) {
+        const uint64_t bits = magnitude_bits(values[k]);
+        const bool inside = bits >= lo && bits < hi;
+        const uint64_t b = inside ? (bits - h->first) >> h->shift : h->nbuckets;
+        const double m = significand(bits);
+        ++h->count[b];
+        h->sum[b] += SQUARES ? m * m : m;
+    }
+}
+
+// What bucket b adds to the scaled sum: its significand sum times its binade's power of two
+// over tol's (squared for squares). The binade of the infinities adds +Inf.
+static double bucket_value(const Histogram& h, uint64_t b, const Scale& s)
+{
+    const uint64_t biased = (h.first + (b << h.shift)) >> 52;
+    if (biased == 2047) return INF;
+    const int exponent = (biased == 0 ? 1 : static_cast<int>(biased)) - 1023;
+    return std::ldexp(h.sum[b], (s.squares ? 2 : 1) * (exponent - s.tol_exponent));
+}
+
+// The first bucket whose running sum does not surely fit, and the sum before it; nbuckets when
+// every bucket surely fits.
+static uint64_t first_unsure_bucket(const Histogram& h, const Scale& s, double* running)
+{
+    for (uint64_t b = 0; b < h.nbuckets; ++b) {
+        if (h.count[b] == 0) continue;
+        const double next = *running + bucket_value(h, b, s);
+        if (!surely_fits(next, s)) return b;
+        *running = next;
+    }
+    return h.nbuckets;
+}
+
+Window narrow_window(const double* values, uint64_t n, const Window& w, const Scale& s,
+                     SparsestDrop* work)
+{
+    Histogram h = histogram_for(w);
+    if (s.squares)
+        fill_histogram<true>(&h, values, n, w.lo, w.hi);
+    else
+        fill_histogram<false>(&h, values, n, w.lo, w.hi);
+    work->entries_read += n;
+    double running = w.base;
+    const uint64_t from = first_unsure_bucket(h, s, &running);
+    Window out = {w.hi, w.hi, running, 0};
+    if (from < h.nbuckets) {
+        out.base = running;
+        const uint64_t start = h.first + (from << h.shift);
+        out.lo = start > w.lo ? start : w.lo;
+        uint64_t b = from;
+        for (; b < h.nbuckets; ++b) {
+            if (h.count[b] == 0) continue;
+            running += bucket_value(h, b, s);
+            out.count += h.count[b];
+            if (surely_exceeds(running, s)) break;
+        }
+        const uint64_t end = b < h.nbuckets ? h.first + ((b + 1) << h.shift) : w.hi;
+        out.hi = end < w.hi ? end : w.hi;
+    }
+    release_histogram(h);
+    return out;
+}
+
+uint64_t gather_bits(const double* values, uint64_t n, uint64_t lo, uint64_t hi, uint64_t* out)
+{
+    uint64_t w = 0;
+    for (uint64_t k = 0; k < n; ++k) {
+        const uint64_t bits = magnitude_bits(values[k]);
+        if (bits >= lo && bits < hi) out[w++] = bits;
+    }
+    return w;
+}
+
+uint64_t least_bits_in(const double* values, uint64_t n, uint64_t lo, uint64_t hi)
+{
+    uint64_t least = hi;
+    for (uint64_t k = 0; k < n; ++k) {
+        const uint64_t bits = magnitude_bits(values[k]);
+        if (bits >= lo && bits < least) least = bits;
+    }
+    return least;
+}
+
+// A level over a span of at most 2^KEY_BITS bit patterns has a bucket per pattern: the next
+// would split nothing.
+static bool finest_level(const Window& w)
+{
+    return w.hi - w.lo <= (uint64_t{1} << KEY_BITS);
+}
+
+static double* gather_magnitudes(const double* values, uint64_t n, const Window& w)
+{
+    double* out = static_cast<double*>(take_scratch(w.count, sizeof(double)));
+    uint64_t m = 0;
+    for (uint64_t k = 0; k < n; ++k) {
+        const uint64_t bits = magnitude_bits(values[k]);
+        if (bits >= w.lo && bits < w.hi) out[m++] = bits_to_double(bits);
+    }
+    return out;
+}
+
+Candidates window_candidates(const double* values, uint64_t n, Window w, const Scale& s,
+                             SparsestDrop* work)
+{
+    double* level = nullptr;  // the current window's magnitudes, once a level has picked them
+    const double* source = values;
+    uint64_t nsource = n;
+    bool finest = false;
+    while (w.count > SORT_AT_MOST && !finest) {
+        finest = finest_level(w);
+        w = narrow_window(source, nsource, w, s, work);
+        double* picked = gather_magnitudes(source, nsource, w);
+        work->entries_read += nsource;
+        release_scratch(level);
+        level = picked;
+        source = picked;
+        nsource = w.count;
+    }
+    Candidates c;
+    c.bits = static_cast<uint64_t*>(take_scratch(w.count, sizeof(uint64_t)));
+    c.n = gather_bits(source, nsource, w.lo, w.hi, c.bits);
+    work->entries_read += nsource;
+    release_scratch(level);
+    std::sort(c.bits, c.bits + c.n);
+    work->entries_sorted += c.n;
+    c.window = w;
+    return c;
+}
