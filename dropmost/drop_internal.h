@@ -136,6 +136,18 @@ struct ExactTest {
 uint64_t first_failing_rung(const Ladder& ladder, const Scale& s, const ExactTest& exact,
                             SparsestDrop* work);
 
+// The same where the measure may fall by a rounding error when its form changes: the first
+// rung whose part exceeds tol, every rung before it fitting. The measure never falls within a
+// run of rungs of one binade and one form; form(context, bits) numbers the forms in the order
+// they come as the threshold rises.
+struct FormOf {
+    int (*form)(void* context, uint64_t bits);
+    void* context;
+};
+uint64_t first_failing_rung_by_pieces(const Ladder& ladder, const Scale& s,
+                                      const ExactTest& exact, const FormOf& form,
+                                      SparsestDrop* work);
+
 // The rungs from first to last that the bounds cannot decide: [*first, *last).
 void close_rungs(const Ladder& ladder, const Scale& s, uint64_t* first, uint64_t* last);
 
