@@ -1,25 +1,59 @@
-// The 1-norm's limit: the least of the columns' own limits.
+// The 1-norm: the least of the columns' own limits, and the dropped part below it.
 #include "drop_internal.h"
 
 // Columns worked out first, spread evenly over the matrix: their least limit is near the least
 // of all in most matrices, so few of the other columns still exceed tol below it.
 static constexpr uint64_t SAMPLED_GROUPS = 1024;
 
-static uint64_t column_limit(const CscView& a, uint64_t j, double tol, uint64_t limit,
-                             SparsestDrop* work)
+static uint64_t sampled_limit(const CscView& a, double tol, SparsestDrop* work)
 {
-    const uint64_t begin = a.jc[j];
-    return group_limit(a.pr + begin, a.jc[j + 1] - begin, tol, limit, work);
+    uint64_t limit = limit_above(tol);
+    const uint64_t stride = a.ncols / SAMPLED_GROUPS;
+    if (stride < 2) return limit;  // the pass below reads every column anyway
+    for (uint64_t j = 0; j < a.ncols; j += stride) {
+        const uint64_t begin = a.jc[j];
+        limit = group_limit(a.pr + begin, a.jc[j + 1] - begin, tol, limit, work);
+    }
+    return limit;
 }
 
-uint64_t limit_of_columns(const CscView& a, double tol, SparsestDrop* work)
+// The dropped sum of column j below limit, its magnitudes added to below, and the largest sum.
+static void measure_column(const CscView& a, uint64_t j, uint64_t limit, Below* below,
+                           double* best)
 {
-    uint64_t limit = NO_LIMIT;
-    const uint64_t stride = a.ncols > SAMPLED_GROUPS ? a.ncols / SAMPLED_GROUPS : 1;
-    if (stride > 1)
-        for (uint64_t j = 0; j < a.ncols; j += stride) limit = column_limit(a, j, tol, limit, work);
-    // A column only lowers the limit, so one pass with the limit as it stands finds the least.
-    for (uint64_t j = 0; j < a.ncols; ++j) limit = column_limit(a, j, tol, limit, work);
-    ++work->passes;
-    return limit;
+    const uint64_t begin = a.jc[j];
+    const double sum = sum_below(a.pr + begin, a.jc[j + 1] - begin, limit, below);
+    if (sum > *best) *best = sum;
+}
+
+// One pass measures every column below the limit as it stands; a column whose sum exceeds tol
+// lowers the limit (a column only ever lowers it, so the pass ends with the least). What the
+// pass measured up to the last lowering was measured below a higher limit: those columns are
+// measured again.
+void drop_by_columns(const CscView& a, double tol, SparsestDrop* found)
+{
+    uint64_t limit = sampled_limit(a, tol, found);
+    Below below = {0, 0};
+    double best = 0.0;
+    uint64_t again = 0;  // columns [0, again) are measured again below the final limit
+    for (uint64_t j = 0; j < a.ncols; ++j) {
+        const uint64_t begin = a.jc[j], n = a.jc[j + 1] - begin;
+        Below column = {0, 0};
+        const double sum = sum_below(a.pr + begin, n, limit, &column);
+        if (sum > tol) {
+            limit = exceeding_group_limit(a.pr + begin, n, tol, limit, found);
+            again = j + 1;
+            below = {0, 0};
+            best = 0.0;
+            continue;
+        }
+        if (sum > best) best = sum;
+        below.count += column.count;
+        if (column.largest > below.largest) below.largest = column.largest;
+    }
+    found->entries_read += a.nnz + a.jc[again];
+    found->passes += 1;
+    for (uint64_t j = 0; j < again; ++j) measure_column(a, j, limit, &below, &best);
+    set_below(below, found);
+    found->dropped = best;
 }

@@ -12,59 +12,37 @@
 
 static constexpr double INF = std::numeric_limits<double>::infinity();
 
-// The least magnitude whose dropped part exceeds tol. With tol 0 only zeros fit (a sum holding a
-// nonzero magnitude is above 0, the Frobenius norm too: it scales tiny squares up rather than
-// lose them); with tol +Inf everything does.
-static uint64_t limit_of(NormKind kind, const CscView& a, double tol, SparsestDrop* work)
+// With tol 0 only the stored zeros fit (a sum holding a nonzero magnitude is above 0, the
+// Frobenius norm too: it scales tiny squares up rather than lose them); with tol +Inf everything
+// does. Either way, and without stored entries, the part is every magnitude below a limit known
+// at once.
+static void drop_below(NormKind kind, const CscView& a, uint64_t limit, SparsestDrop* found)
 {
-    if (a.nnz == 0 || tol == INF) return NO_LIMIT;
-    if (tol == 0.0) return 1;
-    if (kind == NORM_FRO) return limit_of_frobenius(a, tol, work);
-    if (kind == NORM_ONE) return limit_of_columns(a, tol, work);
-    return limit_of_rows(a, tol, work);
-}
-
-// The largest magnitude below limit (0 when there is none) and how many lie below it.
-static void largest_below(const double* pr, uint64_t nnz, uint64_t limit, SparsestDrop* out)
-{
-    uint64_t largest = 0, count = 0;
-    for (uint64_t k = 0; k < nnz; ++k) {
-        const uint64_t bits = magnitude_bits(pr[k]);
-        const bool below = bits < limit;
-        count += below;
-        if (below && bits > largest) largest = bits;
+    Below below = {0, 0};
+    sum_below(a.pr, a.nnz, limit, &below);
+    set_below(below, found);
+    found->entries_read += 2 * a.nnz;
+    found->passes += 2;
+    if (kind == NORM_FRO) {
+        found->dropped = frobenius_norm_at_or_below(a.pr, a.nnz, found->threshold);
+        return;
     }
-    out->threshold = bits_to_double(largest);
-    out->ndropped = count;
-}
-
-static double dropped_one_norm(const CscView& a, uint64_t limit)
-{
     double best = 0.0;
-    for (uint64_t j = 0; j < a.ncols; ++j) {
-        const double sum = sum_below(a.pr + a.jc[j], a.jc[j + 1] - a.jc[j], limit);
-        if (sum > best) best = sum;
+    if (kind == NORM_ONE) {
+        for (uint64_t j = 0; j < a.ncols; ++j) {
+            const double sum = sum_below(a.pr + a.jc[j], a.jc[j + 1] - a.jc[j], limit);
+            if (sum > best) best = sum;
+        }
+    } else {
+        const SummedRows rows = rows_to_sum(a);
+        double* rowsum = static_cast<double*>(take_scratch(rows.nrows, sizeof(double)));
+        Below again = {0, 0};
+        row_sums_below(a.pr, rows.row, a.nnz, limit, rowsum, &again);
+        best = largest_of(rowsum, rows.nrows);
+        release_scratch(rowsum);
+        release_rows(rows);
     }
-    return best;
-}
-
-static double dropped_inf_norm(const CscView& a, uint64_t limit)
-{
-    const SummedRows rows = rows_to_sum(a);
-    double* rowsum = static_cast<double*>(take_scratch(rows.nrows, sizeof(double)));
-    row_sums_below(a.pr, rows.row, a.nnz, limit, rowsum);
-    const double best = largest_of(rowsum, rows.nrows);
-    release_scratch(rowsum);
-    release_rows(rows);
-    return best;
-}
-
-// The dropped part measured as spgauge measures it: every sum in storage order.
-static double dropped_norm(NormKind kind, const CscView& a, double threshold, uint64_t limit)
-{
-    if (kind == NORM_FRO) return frobenius_norm_at_or_below(a.pr, a.nnz, threshold);
-    if (kind == NORM_ONE) return dropped_one_norm(a, limit);
-    return dropped_inf_norm(a, limit);
+    found->dropped = best;
 }
 
 SparsestDrop find_sparsest_drop(NormKind kind, const CscView& a, double tol)
@@ -72,10 +50,15 @@ SparsestDrop find_sparsest_drop(NormKind kind, const CscView& a, double tol)
     assert(tol >= 0.0);
     assert(kind == NORM_FRO || kind == NORM_ONE || kind == NORM_INF);
     SparsestDrop found = {};
-    const uint64_t limit = limit_of(kind, a, tol, &found);
-    largest_below(a.pr, a.nnz, limit, &found);
-    found.dropped = dropped_norm(kind, a, found.threshold, limit);
-    found.passes += 2;
-    found.entries_read += 2 * a.nnz;
+    if (a.nnz == 0 || tol == INF)
+        drop_below(kind, a, NO_LIMIT, &found);
+    else if (tol == 0.0)
+        drop_below(kind, a, 1, &found);
+    else if (kind == NORM_FRO)
+        drop_by_frobenius(a, tol, &found);
+    else if (kind == NORM_ONE)
+        drop_by_columns(a, tol, &found);
+    else
+        drop_by_rows(a, tol, &found);
     return found;
 }

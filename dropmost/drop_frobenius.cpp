@@ -50,29 +50,62 @@ static int frobenius_form(void* context, uint64_t bits)
     return total < SMALLEST_TRUSTED_TOTAL ? 0 : 1;
 }
 
-uint64_t limit_of_frobenius(const CscView& a, double tol, SparsestDrop* work)
+// The magnitudes of pr in [w.lo, w.hi) (at most w.count of them), in position order, their count
+// in *n; those below w.lo added to below.
+static double* gather_window(const double* pr, uint64_t nnz, const Window& w, uint64_t* n,
+                             Below* below)
+{
+    double* out = static_cast<double*>(take_scratch(w.count, sizeof(double)));
+    uint64_t m = 0, largest = below->largest, count = below->count;
+    for (uint64_t k = 0; k < nnz; ++k) {
+        const uint64_t bits = magnitude_bits(pr[k]);
+        const bool under = bits < w.lo;
+        count += under;
+        largest = under && bits > largest ? bits : largest;
+        if (bits >= w.lo && bits < w.hi) out[m++] = bits_to_double(bits);
+    }
+    below->largest = largest;
+    below->count = count;
+    *n = m;
+    return out;
+}
+
+// Where the sum of squares crosses tol: a histogram of every magnitude, then the window's
+// magnitudes alone, in finer levels where they are many. The entries below the window and the
+// window's magnitudes below the first failure make the dropped part; a last pass measures it.
+void drop_by_frobenius(const CscView& a, double tol, SparsestDrop* found)
 {
     const Scale s = scale_for(tol, true, a.nnz);
-    ++work->passes;
-    const Candidates c =
-        window_candidates(a.pr, a.nnz, Window{0, NO_LIMIT, 0.0, a.nnz}, s, work);
+    Window w = {0, limit_above(tol), 0.0, a.nnz};
+    if (a.nnz > SORT_AT_MOST) {
+        w = narrow_window(a.pr, a.nnz, w, s, found);
+        ++found->passes;
+    }
+    Below below = {0, 0};
+    uint64_t nwindow = 0;
+    double* window = gather_window(a.pr, a.nnz, w, &nwindow, &below);
+    found->entries_read += a.nnz;
+    ++found->passes;
+    w.count = nwindow;
+    const Candidates c = window_candidates(window, nwindow, w, s, found);
     double* sum = static_cast<double*>(take_scratch(c.n, sizeof(double)));
     const Ladder ladder = climb(c.bits, sum, c.n, c.window.base, s);
-    FrobeniusSum f = {a.pr, a.nnz, tol, work};
+    FrobeniusSum f = {a.pr, a.nnz, tol, found};
     const ExactTest exact = {frobenius_fits, &f};
-    const uint64_t r = one_form_near(tol) ? first_failing_rung(ladder, s, exact, work)
+    const uint64_t r = one_form_near(tol) ? first_failing_rung(ladder, s, exact, found)
                                           : first_failing_rung_by_pieces(
-                                                ladder, s, exact, FormOf{frobenius_form, &f}, work);
-    // Past the ladder every candidate of the window fits: the least magnitude above it is the
-    // first that fails, NO_LIMIT when there is none.
-    uint64_t found = NO_LIMIT;
-    if (r < ladder.n) {
-        found = ladder.bits[r];
-    } else if (c.window.hi < NO_LIMIT) {
-        found = least_bits_in(a.pr, a.nnz, c.window.hi, NO_LIMIT);
-        work->entries_read += a.nnz;
-    }
+                                                ladder, s, exact, FormOf{frobenius_form, &f}, found);
+    // Past the ladder every candidate fits, and every magnitude above the last window surely
+    // exceeds tol: none lies between.
+    const uint64_t limit = r < ladder.n ? ladder.bits[r] : c.window.hi;
+    sum_below(window, nwindow, limit, &below);
     release_scratch(sum);
     release_scratch(c.bits);
-    return found;
+    release_scratch(window);
+    set_below(below, found);
+    found->dropped = 0.0;
+    if (below.largest == 0) return;  // nothing but zeros dropped
+    found->dropped = frobenius_norm_at_or_below(a.pr, a.nnz, found->threshold);
+    found->entries_read += a.nnz;
+    ++found->passes;
 }

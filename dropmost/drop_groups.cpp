@@ -12,6 +12,28 @@ double sum_below(const double* values, uint64_t n, uint64_t limit)
     return sum;
 }
 
+double sum_below(const double* values, uint64_t n, uint64_t limit, Below* below)
+{
+    double sum = 0.0;
+    uint64_t largest = below->largest, count = below->count;
+    for (uint64_t k = 0; k < n; ++k) {
+        const uint64_t bits = magnitude_bits(values[k]);
+        const bool in = bits < limit;
+        sum += masked(bits_to_double(bits), in);
+        count += in;
+        largest = in && bits > largest ? bits : largest;
+    }
+    below->largest = largest;
+    below->count = count;
+    return sum;
+}
+
+void set_below(const Below& below, SparsestDrop* found)
+{
+    found->threshold = bits_to_double(below.largest);
+    found->ndropped = below.count;
+}
+
 namespace {
 struct GroupSum {
     const double* values;
@@ -33,6 +55,12 @@ uint64_t group_limit(const double* values, uint64_t n, double tol, uint64_t limi
 {
     work->entries_read += n;
     if (!(sum_below(values, n, limit) > tol)) return limit;
+    return exceeding_group_limit(values, n, tol, limit, work);
+}
+
+uint64_t exceeding_group_limit(const double* values, uint64_t n, double tol, uint64_t limit,
+                               SparsestDrop* work)
+{
     ++work->groups_limited;
     const Scale s = scale_for(tol, false, n);
     const Candidates c = window_candidates(values, n, Window{0, limit, 0.0, n}, s, work);

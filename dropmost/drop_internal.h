@@ -45,6 +45,16 @@ inline double bits_to_double(uint64_t bits)
     return x;
 }
 
+// No magnitude above tol is ever dropped: a sum holding it is at least that magnitude (the
+// Frobenius norm of a part holding a is at least a: the root of a rounded square of a normal
+// number is that number, and where a's square would be subnormal a larger value of the part
+// outweighs it). So every limit starts just above tol.
+inline uint64_t limit_above(double tol)
+{
+    return magnitude_bits(tol) + 1;
+}
+
+
 // ---------------------------------------------------------------------------------------------
 // Bounds. Approximate sums are kept relative to tol: each term is scaled by a power of two that
 // brings tol into [1, 2), so no approximate sum of squares overflows or loses the terms that
@@ -79,9 +89,8 @@ struct Window {
     uint64_t count;  // candidates in [lo, hi)
 };
 
-// Histograms of KEY_BITS bits a level: a window of more than SORT_AT_MOST magnitudes is
-// narrowed again before its magnitudes are sorted.
-constexpr unsigned KEY_BITS = 16;
+// A window of more than SORT_AT_MOST magnitudes is narrowed again, by a histogram of finer
+// buckets, before its magnitudes are sorted.
 constexpr uint64_t SORT_AT_MOST = 4096;
 
 // Narrows w to the buckets where the running sum, ascending, stops surely fitting and up to the
@@ -160,20 +169,36 @@ void close_rungs(const Ladder& ladder, const Scale& s, uint64_t* first, uint64_t
 uint64_t group_limit(const double* values, uint64_t n, double tol, uint64_t limit,
                      SparsestDrop* work);
 
-// The 1-norm over the columns of a, the infinity norm over its rows, the Frobenius norm over the
-// whole: the least magnitude whose dropped part exceeds tol (NO_LIMIT when none does). tol > 0
-// finite.
-uint64_t limit_of_columns(const CscView& a, double tol, SparsestDrop* work);
-uint64_t limit_of_rows(const CscView& a, double tol, SparsestDrop* work);
-uint64_t limit_of_frobenius(const CscView& a, double tol, SparsestDrop* work);
+// The same for a group whose sum below limit is known to exceed tol.
+uint64_t exceeding_group_limit(const double* values, uint64_t n, double tol, uint64_t limit,
+                               SparsestDrop* work);
+
+// What lies below a limit: the bits of the largest magnitude (0 when none) and how many.
+struct Below {
+    uint64_t largest;
+    uint64_t count;
+};
+
+// Adds the magnitudes of values[0 .. n-1] whose bits are below limit to below; returns their
+// sum in storage order.
+double sum_below(const double* values, uint64_t n, uint64_t limit, Below* below);
 
 // Storage-order sum of the magnitudes of values[0 .. n-1] whose bits are below limit.
 double sum_below(const double* values, uint64_t n, uint64_t limit);
 
 // Adds each magnitude of pr[0 .. nnz-1] whose bits are below limit to rowsum[row[k]], in
-// storage order.
+// storage order, and to below.
 void row_sums_below(const double* pr, const uint64_t* row, uint64_t nnz, uint64_t limit,
-                    double* rowsum);
+                    double* rowsum, Below* below);
+
+// The sparsest drop of each kind, for tol > 0 finite and at least one stored entry: fills the
+// threshold, the dropped count and norm, and the work.
+void drop_by_columns(const CscView& a, double tol, SparsestDrop* found);
+void drop_by_rows(const CscView& a, double tol, SparsestDrop* found);
+void drop_by_frobenius(const CscView& a, double tol, SparsestDrop* found);
+
+// The threshold and count of what lies below.
+void set_below(const Below& below, SparsestDrop* found);
 
 // Zero-filled scratch from the host, released with release_scratch.
 void* take_scratch(uint64_t count, size_t size);

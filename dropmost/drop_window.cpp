@@ -12,16 +12,30 @@ static constexpr uint64_t ONE_BITS = 0x3FF0000000000000;
 static constexpr uint64_t MIN_NORMAL_BITS = uint64_t{1} << 52;
 
 // One level's buckets over [w.lo, w.hi): bucket b holds the magnitudes whose bits, less first,
-// shifted right by shift, equal b. first is a multiple of 1 << shift and shift is at most 47,
+// shifted right by shift, equal b. first is a multiple of 1 << shift and shift is at most 52,
 // so a bucket never straddles two binades: its magnitudes share one exponent, and a bucket sums
-// their significands (in [1, 2); [0, 1) below the normal range) without overflow.
+// their significands (in [1, 2); [0, 1) below the normal range) without overflow. Each bucket is
+// kept in COPIES copies, entry k adding to copy k % COPIES, so that a run of magnitudes in one
+// bucket makes that many independent chains of additions instead of one.
+constexpr uint64_t COPIES = 4;
+
 struct Histogram {
     uint64_t first;
     unsigned shift;
     uint64_t nbuckets;
-    uint64_t* count;  // nbuckets + 1: the last counts the magnitudes outside the window
-    double* sum;      // nbuckets + 1: each bucket's sum of significands, or of their squares
+    uint64_t* count;  // COPIES rows of nbuckets + 1; the last of each counts what lies outside
+    double* sum;      // the same: each bucket's sum of significands, or of their squares
 };
+
+// Buckets a level, as a power of two: about a quarter of the magnitudes it reads, between 2^11
+// (the fewest that separate every binade) and 2^13 (whose copies stay in the second-level cache).
+static unsigned key_bits_for(uint64_t n)
+{
+    unsigned bits = 0;
+    for (; (uint64_t{1} << bits) < n / 4 && bits < 13; ++bits) {
+    }
+    return bits < 11 ? 11 : bits;
+}
 
 static unsigned bit_length(uint64_t n)
 {
@@ -30,15 +44,15 @@ static unsigned bit_length(uint64_t n)
     return bits;
 }
 
-static Histogram histogram_for(const Window& w)
+static Histogram histogram_for(const Window& w, uint64_t n)
 {
     Histogram h;
-    const unsigned span = bit_length(w.hi - w.lo - 1);
-    h.shift = span > KEY_BITS ? span - KEY_BITS : 0;
+    const unsigned span = bit_length(w.hi - w.lo - 1), key_bits = key_bits_for(n);
+    h.shift = span > key_bits ? span - key_bits : 0;
     h.first = w.lo & ~((uint64_t{1} << h.shift) - 1);
     h.nbuckets = ((w.hi - 1 - h.first) >> h.shift) + 1;
-    h.count = static_cast<uint64_t*>(take_scratch(h.nbuckets + 1, sizeof(uint64_t)));
-    h.sum = static_cast<double*>(take_scratch(h.nbuckets + 1, sizeof(double)));
+    h.count = static_cast<uint64_t*>(take_scratch(COPIES * (h.nbuckets + 1), sizeof(uint64_t)));
+    h.sum = static_cast<double*>(take_scratch(COPIES * (h.nbuckets + 1), sizeof(double)));
     return h;
 }
 
@@ -60,13 +74,23 @@ template <bool SQUARES>
 static void fill_histogram(Histogram* h, const double* values, uint64_t n, uint64_t lo,
                            uint64_t hi)
 {
+    const uint64_t row = h->nbuckets + 1, first = h->first, outside = h->nbuckets;
+    const unsigned shift = h->shift;
+    uint64_t* count = h->count;
+    double* sum = h->sum;
     for (uint64_t k = 0; k < n; ++k) {
         const uint64_t bits = magnitude_bits(values[k]);
         const bool inside = bits >= lo && bits < hi;
-        const uint64_t b = inside ? (bits - h->first) >> h->shift : h->nbuckets;
+        const uint64_t b = (k % COPIES) * row + (inside ? (bits - first) >> shift : outside);
         const double m = significand(bits);
-        ++h->count[b];
-        h->sum[b] += SQUARES ? m * m : m;
+        ++count[b];
+        sum[b] += SQUARES ? m * m : m;
+    }
+    for (uint64_t c = 1; c < COPIES; ++c) {
+        for (uint64_t b = 0; b < h->nbuckets; ++b) {
+            count[b] += count[c * row + b];
+            sum[b] += sum[c * row + b];
+        }
     }
 }
 
@@ -96,7 +120,7 @@ static uint64_t first_unsure_bucket(const Histogram& h, const Scale& s, double* 
 Window narrow_window(const double* values, uint64_t n, const Window& w, const Scale& s,
                      SparsestDrop* work)
 {
-    Histogram h = histogram_for(w);
+    Histogram h = histogram_for(w, n);
     if (s.squares)
         fill_histogram<true>(&h, values, n, w.lo, w.hi);
     else
@@ -143,11 +167,11 @@ uint64_t least_bits_in(const double* values, uint64_t n, uint64_t lo, uint64_t h
     return least;
 }
 
-// A level over a span of at most 2^KEY_BITS bit patterns has a bucket per pattern: the next
+// A level over a span of at most 2^key_bits bit patterns has a bucket per pattern: the next
 // would split nothing.
-static bool finest_level(const Window& w)
+static bool finest_level(const Window& w, uint64_t n)
 {
-    return w.hi - w.lo <= (uint64_t{1} << KEY_BITS);
+    return w.hi - w.lo <= (uint64_t{1} << key_bits_for(n));
 }
 
 static double* gather_magnitudes(const double* values, uint64_t n, const Window& w)
@@ -169,7 +193,7 @@ Candidates window_candidates(const double* values, uint64_t n, Window w, const S
     uint64_t nsource = n;
     bool finest = false;
     while (w.count > SORT_AT_MOST && !finest) {
-        finest = finest_level(w);
+        finest = finest_level(w, nsource);
         w = narrow_window(source, nsource, w, s, work);
         double* picked = gather_magnitudes(source, nsource, w);
         work->entries_read += nsource;

@@ -6,6 +6,7 @@
 #include "drop_internal.h"
 #include "drop_model.h"
 #include "random_csc.h"
+#include "search_families.h"
 #include "standin.h"
 
 #include <gtest/gtest.h>
@@ -255,6 +256,36 @@ TEST(SparsestDrop, EndsOfTheRange)
         const SparsestDrop none = drop(TestMatrix{}, 1.0, kind);
         EXPECT_BITS(none.threshold, 0.0);
         EXPECT_EQ(none.ndropped, 0u);
+    }
+}
+
+// The cost on the worst cases of dropsmall's search and on a random matrix, at three tolerances:
+// a few passes over the entries, each magnitude sorted at most once, and exact sums that grow
+// with log2(nnz) at most.
+TEST(SparsestDrop, WorkOnTheSearchFamiliesIsNearLinear)
+{
+    const SearchFamily families[] = {FAMILY_IDLE, FAMILY_QUADRATIC, FAMILY_ROW_COUNT,
+                                     FAMILY_RANDOM};
+    for (uint64_t n : {uint64_t{10000}, uint64_t{100000}, uint64_t{1000000}}) {
+        for (SearchFamily family : families) {
+            for (NormKind family_kind : {NORM_ONE, NORM_INF}) {
+                const FamilyCall call = search_family(family, n, family_kind);
+                const uint64_t nnz = call.a.pr.size();
+                for (NormKind kind : KINDS) {
+                    const double norm = measure(call.a, kind);
+                    for (double fraction : {1e-6, 1e-3, 1e-1}) {
+                        const SparsestDrop d = drop(call.a, norm * fraction, kind);
+                        SCOPED_TRACE(::testing::Message()
+                                     << family_name(family) << " n " << n << " kind " << kind
+                                     << " tol/norm " << fraction);
+                        EXPECT_LE(d.recounts, 2 * std::log2(static_cast<double>(nnz)) + 8);
+                        EXPECT_LE(d.entries_sorted, nnz);
+                        EXPECT_LE(d.entries_read, (12 + d.recounts) * nnz);
+                        RecordProperty("cases", 1);
+                    }
+                }
+            }
+        }
     }
 }
 
