@@ -57,13 +57,17 @@ if ~any(strcmp(name, {'spgauge', 'dropsmall'}))
   error('build_mex:name', 'Unknown extension ''%s'': the names are spgauge and dropsmall.', ...
         name);
 end
+folders = {name, 'common'};
+if ~strcmp(name, 'spgauge')
+  folders{end+1} = 'sparsify';  % shared by the extensions that drop entries
+end
 sources = {};
-for folder = {name, 'common'}
+for folder = folders
   found = dir(fullfile(root, folder{1}, '*.cpp'));
   sources = [sources, cellfun(@(f) fullfile(root, folder{1}, f), {found.name}, ...
                               'UniformOutput', false)];
 end
-includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, name)]};
+includes = cellfun(@(f) ['-I' fullfile(root, f)], folders, 'UniformOutput', false);
 end
 
 % MATLAB's mex with the 64-bit API. The compiler flags keep C++17 and every floating-point

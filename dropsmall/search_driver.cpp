@@ -2,6 +2,7 @@
 // tol / norm, the recount that verifies the bound, and the scratch they share.
 #include "threshold_search.h"
 
+#include "dropped_part.h"
 #include "frobenius.h"
 #include "host_api.h"
 #include "host_matrix.h"
