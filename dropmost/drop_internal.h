@@ -91,7 +91,7 @@ struct Window {
 
 // A window of more than SORT_AT_MOST magnitudes is narrowed again, by a histogram of finer
 // buckets, before its magnitudes are sorted.
-constexpr uint64_t SORT_AT_MOST = 4096;
+constexpr uint64_t SORT_AT_MOST = 256;
 
 // Narrows w to the buckets where the running sum, ascending, stops surely fitting and up to the
 // first where it surely exceeds (or the end of w). Every candidate below the result surely fits
