@@ -14,16 +14,19 @@ static constexpr uint64_t MIN_NORMAL_BITS = uint64_t{1} << 52;
 // One level's buckets over [w.lo, w.hi): bucket b holds the magnitudes whose bits, less first,
 // shifted right by shift, equal b. first is a multiple of 1 << shift and shift is at most 52,
 // so a bucket never straddles two binades: its magnitudes share one exponent, and a bucket sums
-// their significands (in [1, 2); [0, 1) below the normal range) without overflow. Each bucket is
-// kept in COPIES copies, entry k adding to copy k % COPIES, so that a run of magnitudes in one
-// bucket makes that many independent chains of additions instead of one.
+// their significands (in [1, 2); [0, 1) below the normal range) without overflow. Over many
+// magnitudes each bucket is kept in COPIES copies, entry k adding to copy k % COPIES, so that a
+// run of magnitudes in one bucket makes that many independent chains of additions instead of
+// one; over few, one copy is cheaper to clear than the chains cost.
 constexpr uint64_t COPIES = 4;
+constexpr uint64_t COPIED_FROM = 65536;
 
 struct Histogram {
     uint64_t first;
     unsigned shift;
     uint64_t nbuckets;
-    uint64_t* count;  // COPIES rows of nbuckets + 1; the last of each counts what lies outside
+    uint64_t copies;  // 1 or COPIES
+    uint64_t* count;  // copies rows of nbuckets + 1; the last of each counts what lies outside
     double* sum;      // the same: each bucket's sum of significands, or of their squares
 };
 
@@ -51,8 +54,9 @@ static Histogram histogram_for(const Window& w, uint64_t n)
     h.shift = span > key_bits ? span - key_bits : 0;
     h.first = w.lo & ~((uint64_t{1} << h.shift) - 1);
     h.nbuckets = ((w.hi - 1 - h.first) >> h.shift) + 1;
-    h.count = static_cast<uint64_t*>(take_scratch(COPIES * (h.nbuckets + 1), sizeof(uint64_t)));
-    h.sum = static_cast<double*>(take_scratch(COPIES * (h.nbuckets + 1), sizeof(double)));
+    h.copies = n >= COPIED_FROM ? COPIES : 1;
+    h.count = static_cast<uint64_t*>(take_scratch(h.copies * (h.nbuckets + 1), sizeof(uint64_t)));
+    h.sum = static_cast<double*>(take_scratch(h.copies * (h.nbuckets + 1), sizeof(double)));
     return h;
 }
 
@@ -75,18 +79,19 @@ static void fill_histogram(Histogram* h, const double* values, uint64_t n, uint6
                            uint64_t hi)
 {
     const uint64_t row = h->nbuckets + 1, first = h->first, outside = h->nbuckets;
+    const uint64_t copy_mask = h->copies - 1;
     const unsigned shift = h->shift;
     uint64_t* count = h->count;
     double* sum = h->sum;
     for (uint64_t k = 0; k < n; ++k) {
         const uint64_t bits = magnitude_bits(values[k]);
         const bool inside = bits >= lo && bits < hi;
-        const uint64_t b = (k % COPIES) * row + (inside ? (bits - first) >> shift : outside);
+        const uint64_t b = (k & copy_mask) * row + (inside ? (bits - first) >> shift : outside);
         const double m = significand(bits);
         ++count[b];
         sum[b] += SQUARES ? m * m : m;
     }
-    for (uint64_t c = 1; c < COPIES; ++c) {
+    for (uint64_t c = 1; c < h->copies; ++c) {
         for (uint64_t b = 0; b < h->nbuckets; ++b) {
             count[b] += count[c * row + b];
             sum[b] += sum[c * row + b];
@@ -133,14 +138,16 @@ Window narrow_window(const double* values, uint64_t n, const Window& w, const Sc
         out.base = running;
         const uint64_t start = h.first + (from << h.shift);
         out.lo = start > w.lo ? start : w.lo;
-        uint64_t b = from;
-        for (; b < h.nbuckets; ++b) {
+        // Up to the first bucket that surely exceeds, or else the last that holds any.
+        uint64_t last = from;
+        for (uint64_t b = from; b < h.nbuckets; ++b) {
             if (h.count[b] == 0) continue;
+            last = b;
             running += bucket_value(h, b, s);
             out.count += h.count[b];
             if (surely_exceeds(running, s)) break;
         }
-        const uint64_t end = b < h.nbuckets ? h.first + ((b + 1) << h.shift) : w.hi;
+        const uint64_t end = h.first + ((last + 1) << h.shift);
         out.hi = end < w.hi ? end : w.hi;
     }
     release_histogram(h);
@@ -194,7 +201,10 @@ Candidates window_candidates(const double* values, uint64_t n, Window w, const S
     bool finest = false;
     while (w.count > SORT_AT_MOST && !finest) {
         finest = finest_level(w, nsource);
+        const Window wider = w;
         w = narrow_window(source, nsource, w, s, work);
+        // A level that splits nothing off would split nothing off again: sort what is left.
+        if (w.lo == wider.lo && w.hi == wider.hi) finest = true;
         double* picked = gather_magnitudes(source, nsource, w);
         work->entries_read += nsource;
         release_scratch(level);

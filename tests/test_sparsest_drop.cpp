@@ -289,4 +289,30 @@ TEST(SparsestDrop, WorkOnTheSearchFamiliesIsNearLinear)
     }
 }
 
+// Windows that need every level of the histograms: thousands of magnitudes within a few ulps of
+// each other (the last level has a bucket per bit pattern), and thousands of one magnitude.
+TEST(SparsestDrop, CrowdedMagnitudesAgreeWithTheModel)
+{
+    std::mt19937_64 rng(17);
+    for (int trial = 0; trial < 24; ++trial) {
+        TestMatrix m;
+        m.nrows = 50;
+        m.ncols = 120;
+        for (uint64_t j = 0; j < m.ncols; ++j) {
+            for (uint64_t i = 0; i < m.nrows; ++i) {
+                m.ir.push_back(i);
+                const double ulps = trial % 2 ? static_cast<double>(rng() % 64) : 0.0;
+                m.pr.push_back(std::ldexp(1.0 + ulps * 0x1p-52, trial % 3 - 1));
+            }
+            m.jc.push_back(m.pr.size());
+        }
+        const NormKind kind = KINDS[trial % 3];
+        const std::vector<double> c = candidate_thresholds(m);
+        const double at = measure(part_at_or_below(m, c[rng() % c.size()]), kind);
+        SCOPED_TRACE(trial);
+        for (double tol : {at, std::nextafter(at, 0.0), std::nextafter(at, INF)})
+            expect_model(m, tol, kind, model_by_bisection(m, tol, kind));
+    }
+}
+
 }  // namespace
