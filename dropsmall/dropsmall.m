@@ -146,6 +146,21 @@
 %! assert (isnan (r));
 
 %!test
+%! ## A and tol times a power of two: the same answer times that power, until tol / ratio
+%! ## overflows and the search starts at another place.
+%! rand ("seed", 4); randn ("seed", 4);
+%! A = sprandn (20, 20, 0.3);
+%! for kind = {"fro", 1, "inf"}
+%!   tol = 0.3 * norm (A, kind{1});
+%!   [B, r] = dropsmall (A, tol, kind{1}, 0.5);
+%!   [B2, r2] = dropsmall (A * 2^300, tol * 2^300, kind{1}, 0.5);
+%!   assert (isequal (B2, B * 2^300) && r2 == r);
+%! endfor
+%! A = sparse ([1 0.25; 1 0]);
+%! assert (nnz (dropsmall (A, 0.25, "fro", 2^-10)), 3);
+%! assert (nnz (dropsmall (A * 2^1016, 0.25 * 2^1016, "fro", 2^-10)), 2);
+
+%!test
 %! ## The bound holds for the dropped part; A - B is NaN where a kept NaN or Inf meets itself.
 %! A = sparse ([NaN; 0.001; 5; Inf]);
 %! B = dropsmall (A, 0.01, "fro", 0);
