@@ -37,10 +37,10 @@
 %   Warm starts: a call either returns the RATIO it was given or a larger
 %   one, so along a chain of calls the ratio never falls, and one unusual
 %   matrix lowers the start (and what is dropped) of every later call. A
-%   RATIO of Inf (returned after an overflow: a column sum or norm beyond
-%   the largest double) or NaN starts every later call at the floor. Pass 0
-%   instead of a RATIO that is not finite, and RATIO / 2 where the threshold
-%   should be free to rise again.
+%   RATIO of Inf (returned after an overflow: a sum, or the ratio itself,
+%   beyond the largest double) or NaN starts every later call at the floor.
+%   Pass 0 instead of a RATIO that is not finite, and RATIO / 2 where the
+%   threshold should be free to rise again.
 %
 %   A RATIO so large that TOL/RATIO is at or below the floor, a negative or
 %   NaN RATIO, or TOL = 0 start at the floor: RATIO NaN with TOL = 0.5 and
