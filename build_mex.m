@@ -7,17 +7,18 @@ function outdir = build_mex(outdir, varargin)
 %
 %       addpath(build_mex)
 %
-%   BUILD_MEX(OUTDIR) builds into OUTDIR instead (created when missing).
-%   BUILD_MEX(OUTDIR, NAME, ...) builds only the named extensions ('spgauge',
-%   'dropsmall', 'dropmost'); an empty OUTDIR stands for build/mex.
+%   BUILD_MEX(OUTDIR) builds into OUTDIR instead (created when missing; a leading ~ stands
+%   for your home folder).
+%   BUILD_MEX(OUTDIR, NAME, ...) builds only the named extensions ('spgauge', 'dropsmall',
+%   'dropmost'); an empty OUTDIR stands for build/mex.
 %   OUTDIR = BUILD_MEX(...) returns the absolute folder that holds the built files.
 %
-%   MATLAB: mex -R2017b (the 64-bit API: 64-bit sizes, row indices and column pointers),
-%   C++17, no fused multiply-add. Needs a supported C++ compiler, chosen with
-%   "mex -setup C++". The files are .mexa64 (Linux), .mexmaci64 or .mexmaca64 (macOS) and
-%   .mexw64 (Windows).
+%   MATLAB: R2018a or later, whose mex takes -R2017b (the 64-bit API: 64-bit sizes, row
+%   indices and column pointers); C++17, no fused multiply-add. Needs a supported C++
+%   compiler, chosen with "mex -setup C++". The files are .mexa64 (Linux), .mexmaci64 or
+%   .mexmaca64 (macOS) and .mexw64 (Windows).
 %   GNU Octave: mex wraps "mkoctfile --mex", which needs the Octave development files
-%   (Debian and Ubuntu: liboctave-dev). The files are .mex.
+%   (Debian and Ubuntu: octave-dev, liboctave-dev on older releases). The files are .mex.
 %
 %   See also MEX, ADDPATH.
 
@@ -79,6 +80,8 @@ if isempty(cc)
         'No C++ compiler is set up for mex: run "mex -setup C++" (see "Supported compilers").');
 end
 if ispc && strncmpi(cc.ShortName, 'MSVC', 4)
+  % /fp:precise keeps the source's order and rounding; Visual C++ 2022 and later also form no
+  % fused multiply-add under it (earlier versions may, in code built for FMA, /arch:AVX2).
   flags = {'COMPFLAGS=$COMPFLAGS /std:c++17 /fp:precise'};
 else
   flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off -fno-fast-math'};
@@ -105,8 +108,23 @@ function yes = is_octave()
 yes = exist('OCTAVE_VERSION', 'builtin') ~= 0;
 end
 
+% A folder as given, with ~ (alone or before a separator) standing for the home folder, and a
+% relative folder taken from the current one.
 function p = absolute_path(p)
+if strcmp(p, '~') || strncmp(p, '~/', 2) || strncmp(p, '~\', 2)
+  p = [home_folder() p(2:end)];
+end
 if ~(strncmp(p, '/', 1) || strncmp(p, '\', 1) || ~isempty(regexp(p, '^[A-Za-z]:', 'once')))
   p = fullfile(pwd, p);
+end
+end
+
+function home = home_folder()
+home = getenv('HOME');
+if isempty(home)
+  home = getenv('USERPROFILE');
+end
+if isempty(home)
+  error('build_mex:outdir', 'Cannot expand ~: neither HOME nor USERPROFILE is set.');
 end
 end

@@ -8,12 +8,13 @@
 ## norm(A, Inf) on M1, the 18 MB of spgauge's next row sums took 48 ms to allocate against
 ## 0.4 ms in a block of spgauge calls), which measures the allocator more than either function.
 ##
-##   octave-cli --norc --no-history bench/octave_bench.m EXTDIR PROBEDIR CSV [REPS] [MATRICES] [PARTS]
+##   octave-cli --norc --no-history bench/octave_bench.m EXTDIR PROBEDIR CSV [REPS] [MATRICES] [PARTS] [TOLS]
 ##
 ## EXTDIR holds spgauge.mex and dropsmall.mex, PROBEDIR host_copy_probe.mex; CSV receives one
 ## line per timed operation; REPS defaults to 9; MATRICES is a comma-separated subset of
-## M1,M2,M3,M3T,M4,M5 (all by default); PARTS a comma-separated subset of norms,dropsmall (both
-## by default).
+## M1,M2,M3,M3T,M4,M5,GL,GLW,GLS (M1 to M5 by default); PARTS a comma-separated subset of
+## norms,dropsmall (both by default); TOLS the tolerances of dropsmall as fractions of the norm
+## (1e-3,1e-1 by default).
 
 1;
 
@@ -73,7 +74,35 @@ function A = bench_matrix (name)
       A = fixed_column_length (1000, 1e6, 10, 4);
     case "M5"
       A = fixed_column_length (1e6, 1e6, 10, 5);
+    case {"GL", "GLW", "GLS"}
+      A = graph_laplacian (name);
   endswitch
+endfunction
+
+## Octave only: the weighted Laplacian L = D - W of a random graph of 200,000 nodes and 1e6
+## random edges (repeated edges summed, no loops), about 2.2e6 stored entries. GL: weights
+## uniform in (0, 1); GLW: weights exp(2 randn), spread over many orders of magnitude; GLS:
+## uniform weights, one end of each edge drawn towards the first nodes (node degrees from 2 to
+## about 16,500).
+function A = graph_laplacian (name)
+  n = 2e5;
+  m = 1e6;
+  rand ("state", 6);
+  randn ("state", 6);
+  i = floor (rand (m, 1) * n) + 1;
+  j = floor (rand (m, 1) * n) + 1;
+  if (strcmp (name, "GLW"))
+    w = exp (2 * randn (m, 1));
+  else
+    w = rand (m, 1);
+  endif
+  if (strcmp (name, "GLS"))
+    i = ceil (n * rand (m, 1) .^ 3);
+  endif
+  off = i != j;
+  W = sparse (i(off), j(off), w(off), n, n);
+  W = W + W.';
+  A = spdiags (full (sum (W, 2)), 0, n, n) - W;
 endfunction
 
 ## The largest threshold t such that the entries with magnitude at or below t have a Frobenius
@@ -125,7 +154,10 @@ kinds = {"fro", 1, "inf"};
 kind_names = {"fro", "one", "inf"};
 builtin_p = {"fro", 1, Inf};
 tol_names = {"1e-3", "1e-1"};
-tol_factors = [1e-3, 1e-1];
+if (numel (args) >= 7)
+  tol_names = strsplit (args{7}, ",");
+endif
+tol_factors = str2double (tol_names);
 
 for m = 1:numel (names)
   A = bench_matrix (names{m});
@@ -162,7 +194,7 @@ for m = 1:numel (names)
                                        1e3 * ours, 1e3 * theirs, ours / theirs, 1e9 * ours / nz);
   for k = 1:3
     kind = kinds{k};
-    for f = 1:2
+    for f = 1:numel (tol_factors)
       tol = tol_factors(f) * spgauge (A, kind);
       [B, ratio] = dropsmall (A, tol, kind, 0);
       starts = {0, ratio};

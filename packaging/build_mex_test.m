@@ -1,6 +1,7 @@
 ## build_mex_test (root, outdir, exports_check, names...): runs ROOT/build_mex.m unchanged into
-## OUTDIR for the named extensions, then checks the built files, their help and exports, and
-## calls them. Fails with an error on any difference.
+## OUTDIR for the named extensions, given as ~/ and OUTDIR's last folder with HOME set to its
+## parent, then checks the built files, their help and exports, and calls them. Fails with an
+## error on any difference.
 function build_mex_test (root, outdir, exports_check, varargin)
   names = varargin;
   confirm_recursive_rmdir (false);
@@ -8,9 +9,17 @@ function build_mex_test (root, outdir, exports_check, varargin)
     rmdir (outdir, "s");
   endif
   addpath (root);
-  built = build_mex (outdir, names{:});
-  if (! strcmp (canonicalize_file_name (built), canonicalize_file_name (outdir)))
-    error ("build_mex returned '%s', expected '%s'", built, outdir);
+  [parent, leaf] = fileparts (outdir);
+  home = getenv ("HOME");
+  setenv ("HOME", parent);
+  unwind_protect
+    built = build_mex (["~/" leaf], names{:});
+  unwind_protect_cleanup
+    setenv ("HOME", home);
+  end_unwind_protect
+  if (! strcmp (built, outdir) || isfolder (fullfile (pwd, "~")))
+    error ("build_mex returned '%s' for '~/%s' with HOME at '%s', expected '%s'", built, ...
+           leaf, parent, outdir);
   endif
   for k = 1:numel (names)
     if (! isfile (fullfile (built, [names{k} ".m"])))

@@ -1,8 +1,8 @@
 %SPGAUGE  1-, infinity- or Frobenius norm of a real sparse matrix, bit for bit.
 %
-%   N = SPGAUGE(A, 1)      largest column sum of magnitudes, as NORM(A, 1)
-%   N = SPGAUGE(A, 'inf')  largest row sum of magnitudes, as NORM(A, Inf)
-%   N = SPGAUGE(A, 'fro')  square root of the sum of squares, as NORM(A, 'fro')
+%   N = SPGAUGE(A, 1)      largest column sum of magnitudes, NORM(A, 1)
+%   N = SPGAUGE(A, 'inf')  largest row sum of magnitudes, NORM(A, Inf)
+%   N = SPGAUGE(A, 'fro')  square root of the sum of squares, NORM(A, 'fro')
 %
 %   These are matrix norms: for a row vector v, SPGAUGE(v, 1) is the largest
 %   magnitude in v (each column holds one entry), not NORM(v, 1).
@@ -13,26 +13,37 @@
 %   (column by column, down each column), so the same matrix always gives
 %   the same bits on any machine.
 %
-%   The kind is the number 1 or the text 'inf' or 'fro', exactly; in MATLAB
-%   "inf" and "fro" as strings work too. 'Inf', 'FRO', '1' and the number Inf
-%   are refused. For a numeric kind only its first element counts.
+%   Reproducible is not more accurate: a running total of n terms has a
+%   relative error of at most about (n-1)*u for a column or row sum, and
+%   (n/2+1)*u for 'fro' (n squares, then the square root), u = 2^-53. On a
+%   3-D trilinear finite-element stiffness matrix with 1.27 million entries
+%   'fro' was 2.9e-12 off the exact norm (NORM: 6e-17).
+%
+%   KIND as a number: any numeric or logical array whose first element (the
+%   real part of a complex one), converted to double, equals 1; so 1, true,
+%   int8(1), [1 2] and 1+1i all select the 1-norm. KIND as text: 'fro' or
+%   'inf' in one row, lower case; characters from a NUL (char(0)) on are
+%   ignored. In MATLAB the strings "inf" and "fro" work too. 'Inf', 'FRO',
+%   '1', the number Inf and an empty array are refused.
 %
 %   NaN and Inf:
 %     - 'fro': a stored NaN gives NaN; otherwise a stored Inf gives Inf.
 %     - 1 and 'inf': a column (row) whose sum is NaN is passed over; the
 %       result is the largest of the other sums, or 0 when every column (row)
 %       holds a NaN. A column (row) with an Inf and no NaN gives Inf.
-%   Values near the ends of the double range (above about 1e154 or below
-%   about 1e-162) are scaled, so 'fro' does not overflow to Inf or underflow
-%   to 0 when the norm itself is representable. An empty matrix, or one
-%   without stored entries, has norm 0.
+%   Where the plain sum of squares would overflow (a value above about
+%   1.3e154) or come to less than 2^-969 (about 2e-292, where squares may
+%   have lost bits to underflow), 'fro' sums the values scaled by a power of
+%   two, so it does not overflow to Inf or underflow to 0 when the norm
+%   itself is representable. An empty matrix, or one without stored entries,
+%   has norm 0.
 %
 %   Errors, in the order they are checked (catch them by identifier):
 %     spgauge:nargin             Two inputs required.
 %     spgauge:nargout            Too many output arguments
 %     spgauge:notSparse          Input must be a sparse matrix.
 %     spgauge:notRealDouble      Input must be noncomplex double.
-%                                (A is complex, logical, single, ...)
+%                                (A is complex or logical)
 %     spgauge:notTwoDimensional  Input argument must be two dimensional
 %     spgauge:kind               Only for 1-norm, inf-norm and fro-norm.
 %
@@ -41,6 +52,23 @@
 %     [spgauge(A, 1), spgauge(A, 'inf'), spgauge(A, 'fro')]
 %
 %   See also NORM, DROPSMALL.
+
+%!demo
+%! ## The three norms beside Octave's norm: the same numbers, and spgauge gives the same bits
+%! ## every time. The Laplacian's sums are exact; the random matrix's may differ in the last
+%! ## bits, since norm sums its squares in another way.
+%! randn ("state", 1); rand ("state", 1);
+%! mats = {gallery("poisson", 100), sprandn(2000, 2000, 0.01)};
+%! names = {"2-D Laplacian", "random"};
+%! kinds = {1, "inf", "fro"};
+%! p = {1, Inf, "fro"};
+%! for m = 1:2
+%!   printf ("%s, %d stored entries:\n", names{m}, nnz (mats{m}));
+%!   for k = 1:3
+%!     printf ("  %-4s spgauge %.17g   norm %.17g\n", num2str (kinds{k}),
+%!             spgauge (mats{m}, kinds{k}), norm (mats{m}, p{k}));
+%!   endfor
+%! endfor
 
 %!function n = plain_norm (A, kind)
 %!  [i, j, v] = find (A);
@@ -73,6 +101,8 @@
 %! assert (spgauge (A, [1 2]), 7);
 %! assert (spgauge (A, int8 (1)), 7);
 %! assert (spgauge (A, true), 7);
+%! assert (spgauge (A, 1 + 1i), 7);
+%! assert (spgauge (A, char ([102 114 111 0])), sqrt (55));    # text ends at a NUL
 
 %!test
 %! ## Bit for bit against a plain running sum in storage order.

@@ -3,13 +3,16 @@
 #include "frobenius.h"
 
 #include "bits.h"
+#include "kernel_scratch.h"
 #include "norm_kernels.h"
+#include "random_csc.h"
 #include "wide_norms.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
+#include <random>
 #include <vector>
 
 namespace {
@@ -92,4 +95,102 @@ TEST(FrobeniusNorm, BalancedScaleKeepsEverySquareNormal)
         {0x1p1000, 0x1p-100, 0x1p-520},          // lowered: the largest stays below 2^480
     };
     for (const Case& c : cases) EXPECT_EQ(balanced_scale(c.largest, c.least), c.scale) << c.largest;
+}
+
+// The accuracy of one running sum in storage order, u = 2^-53: n magnitudes sum to within
+// (n - 1) u / (1 - (n - 1) u) of their exact sum, which bounds the 1- and infinity norms; n
+// squares sum to within n u / (1 - n u), and the root halves that and adds its own rounding, u.
+namespace {
+
+const uint64_t N_TERMS = uint64_t{1} << 18;
+const long double U = 0x1p-53L;
+
+long double sum_bound(uint64_t n)
+{
+    const long double m = static_cast<long double>(n - 1);
+    return m * U / (1.0L - m * U);
+}
+
+long double fro_bound(uint64_t n)
+{
+    const long double m = static_cast<long double>(n);
+    return 0.5L * m * U / (1.0L - m * U) + U;
+}
+
+// One large value first, then n - 1 of a size that leaves it unchanged (for the Frobenius norm,
+// whose square does): each addition rounds away nearly all it adds, the worst a running sum
+// can do, so the error comes within 1% of the bound.
+std::vector<double> one_large_then_tiny(uint64_t n, bool squared)
+{
+    double tiny = std::nextafter(0x1p-53, 0.0);  // below half the spacing of doubles at 1
+    if (squared) {
+        tiny = std::sqrt(0x1p-53);
+        while (!(tiny * tiny < 0x1p-53)) tiny = std::nextafter(tiny, 0.0);
+    }
+    std::vector<double> v(n, -tiny);
+    v[0] = 1.0;
+    return v;
+}
+
+// Magnitudes in [0.5, 1): the rounding errors mostly cancel, far inside the bound, where a sum
+// carried in less than double precision would not be.
+std::vector<double> random_halves(uint64_t n)
+{
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> half_to_one(0.5, 1.0);
+    std::vector<double> v(n);
+    for (double& x : v) x = half_to_one(rng);
+    return v;
+}
+
+// The relative error of got against the exact value.
+long double relative_error(double got, long double exact)
+{
+    return std::fabs(static_cast<long double>(got) - exact) / exact;
+}
+
+}  // namespace
+
+TEST(AccuracyBound, ColumnAndRowSumsStayWithinTheirBoundAndComeCloseToIt)
+{
+    const long double bound = sum_bound(N_TERMS);
+    struct Case {
+        const char* name;
+        std::vector<double> values;
+        bool worst;
+    };
+    const Case cases[] = {{"one large then tiny", one_large_then_tiny(N_TERMS, false), true},
+                          {"random", random_halves(N_TERMS), false}};
+    for (const Case& c : cases) {
+        const TestMatrix by_column = column(c.values), by_row = row(c.values);
+        const double one = one_norm(by_column.pr.data(), by_column.jc.data(), 1);
+        const double inf = inf_norm_with_scratch(by_row.pr.data(), by_row.ir.data(), N_TERMS, 1);
+        for (const double got : {one, inf}) {
+            const long double error = relative_error(got, wide_norm(by_column, NORM_ONE));
+            EXPECT_LE(error, bound) << c.name;
+            if (c.worst) {
+                EXPECT_GE(error, 0.99L * bound) << c.name;
+            }
+        }
+    }
+}
+
+// The Frobenius norm at three scales: the two outer ones go through the scaled sum.
+TEST(AccuracyBound, FrobeniusNormStaysWithinItsBoundAndComesCloseToIt)
+{
+    const long double bound = fro_bound(N_TERMS);
+    for (const double scale : {1.0, 0x1p600, 0x1p-600}) {
+        for (const bool worst : {true, false}) {
+            std::vector<double> v =
+                worst ? one_large_then_tiny(N_TERMS, true) : random_halves(N_TERMS);
+            for (double& x : v) x *= scale;
+            const long double error =
+                relative_error(frobenius_norm(v.data(), v.size()), wide_fro_norm(v));
+            EXPECT_LE(error, bound) << scale;
+            // All of it but the root's rounding, which taking the root of 1 does not need.
+            if (worst) {
+                EXPECT_GE(error, 0.99L * (bound - U)) << scale;
+            }
+        }
+    }
 }
