@@ -4,7 +4,8 @@
 #
 #   bench/run_all.sh
 #
-#   1. cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release; cmake --build build -j 2
+#   1. scripts/configure.sh build -DCMAKE_BUILD_TYPE=Release (Ninja, or the generator build/
+#      already has); cmake --build build -j 2
 #   2. sparse_bench, 5 repetitions, aggregates only       -> bench/results/sparse_bench.json
 #   3. search_bench, 5 repetitions, aggregates only       -> bench/results/search_bench.json
 #   4. bench/octave_bench.m in one octave-cli process     -> bench/results/octave.csv
@@ -63,7 +64,7 @@ machine() {
     getconf -a | grep -i CACHE_SIZE || true
 } > "$OUT/machine.txt"
 
-cmake -S . -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=Release
+scripts/configure.sh "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$BUILD_DIR" -j 2
 
 gbench_flags="--benchmark_repetitions=$REPS --benchmark_report_aggregates_only=true --benchmark_min_time=$MIN_TIME"

@@ -10,11 +10,14 @@ valgrind=$1 octave=$2 extensions=$3 script=$4 log=$5
 # Valgrind must be able to run Octave itself first. On some virtual CPUs it cannot: the CPU
 # hides RDTSCP from its feature list, so valgrind will not decode it, while a library Octave
 # loads at start-up executes it anyway. That says nothing of the extensions: the check is
-# skipped (CTest reports it as skipped, never as passed) with the reason.
+# skipped (CTest reports it as skipped, never as passed) with the reason on one line, and the
+# same script of calls still runs in plain Octave (test octave.memcheck_calls).
 if ! "$valgrind" --tool=none -q "$octave" --no-gui --norc --no-window-system --no-history \
      --quiet --eval "exit(0)" >"$log.probe" 2>&1; then
   if grep -qE "unhandled instruction|Illegal opcode" "$log.probe"; then
-    echo "skipped: valgrind cannot run octave-cli on this CPU:"
+    where=$(grep -m1 -E "unhandled instruction bytes|Illegal opcode" "$log.probe" |
+            sed -E 's/^==[0-9]+== +//; s/^vex [^:]*: //; s/(bytes:( 0x[0-9A-Fa-f]+){3}) .*/\1 .../')
+    echo "skipped: valgrind cannot run octave-cli on this CPU ($where)"
     grep -m2 -E "Illegal opcode|  at 0x" "$log.probe"
     exit 77
   fi

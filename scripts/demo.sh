@@ -11,8 +11,9 @@ if [ "${1:-}" = "--no-setup" ]; then
 else
   build=$root/build
   "$root/scripts/install-deps.sh" demo
-  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build" --target spgauge_octave dropsmall_octave
+  # build/ is shared with the README's cmake commands: its generator and options are kept.
+  "$root/scripts/configure.sh" "$build" >/dev/null
+  cmake --build "$build" --parallel "$(nproc)" --target spgauge_octave dropsmall_octave
 fi
 # --no-history: Octave would otherwise try to save its command history at exit and print an
 # error line where it cannot, which reads like a failed demo.

@@ -10,13 +10,13 @@ seconds=${1:-60}
 build=$root/build-fuzz
 "$root/scripts/install-deps.sh"
 
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+CC=clang CXX=clang++ "$root/scripts/configure.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DWITH_OCTAVE=OFF -DWITH_MATLAB=OFF -DBUILD_TESTING=OFF >/dev/null
 harnesses=()
 for h in fuzz_spgauge fuzz_dropsmall fuzz_dropmost; do
   [ -f "$root/fuzz/$h.cpp" ] && harnesses+=("$h")
 done
-cmake --build "$build" --target "${harnesses[@]}"
+cmake --build "$build" --parallel "$(nproc)" --target "${harnesses[@]}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=1:detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
