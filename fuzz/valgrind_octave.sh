@@ -2,8 +2,7 @@
 # Runs a script of calls to the Octave extensions once under Valgrind's memcheck and fails when
 # the script fails or when memcheck reports an error with a frame in one of the extensions
 # (spgauge.mex, dropsmall.mex, dropmost.mex, or their sources when built with debug
-# information). Errors
-# inside Octave itself are not the extensions' to answer for.
+# information). Errors inside Octave itself are not the extensions' to answer for.
 # Usage: valgrind_octave.sh VALGRIND OCTAVE_CLI EXTENSION_DIR SCRIPT LOG
 set -u
 valgrind=$1 octave=$2 extensions=$3 script=$4 log=$5
