@@ -9,6 +9,10 @@
 
 static constexpr double INF = std::numeric_limits<double>::infinity();
 
+// Where at most one in FEW_CANDIDATES stored entries can be dropped, picking them out before the
+// histogram costs less than a histogram of every entry.
+static constexpr uint64_t FEW_CANDIDATES = 4;
+
 namespace {
 struct FrobeniusSum {
     const double* pr;
@@ -51,18 +55,20 @@ static int frobenius_form(void* context, uint64_t bits)
 }
 
 // The magnitudes of pr in [w.lo, w.hi) (at most w.count of them), in position order, their count
-// in *n; those below w.lo added to below.
+// in *n; those below w.lo added to below. Every magnitude is written at the next free place,
+// which moves on only for those in the window, so that the loop does not branch on the values.
 static double* gather_window(const double* pr, uint64_t nnz, const Window& w, uint64_t* n,
                              Below* below)
 {
-    double* out = static_cast<double*>(take_scratch(w.count, sizeof(double)));
+    double* out = static_cast<double*>(take_scratch(w.count + 1, sizeof(double)));
     uint64_t m = 0, largest = below->largest, count = below->count;
     for (uint64_t k = 0; k < nnz; ++k) {
         const uint64_t bits = magnitude_bits(pr[k]);
         const bool under = bits < w.lo;
         count += under;
         largest = under && bits > largest ? bits : largest;
-        if (bits >= w.lo && bits < w.hi) out[m++] = bits_to_double(bits);
+        out[m] = bits_to_double(bits);
+        m += bits >= w.lo && bits < w.hi;
     }
     below->largest = largest;
     below->count = count;
@@ -70,14 +76,25 @@ static double* gather_window(const double* pr, uint64_t nnz, const Window& w, ui
     return out;
 }
 
-// Where the sum of squares crosses tol: a histogram of every magnitude, then the window's
-// magnitudes alone, in finer levels where they are many. The entries below the window and the
-// window's magnitudes below the first failure make the dropped part; a last pass measures it.
+static uint64_t count_below(const double* pr, uint64_t nnz, uint64_t limit)
+{
+    uint64_t count = 0;
+    for (uint64_t k = 0; k < nnz; ++k) count += magnitude_bits(pr[k]) < limit;
+    return count;
+}
+
+// Where the sum of squares crosses tol: a histogram of the magnitudes at or below tol (the only
+// ones that can go), then the window's magnitudes alone, in finer levels where they are many.
+// Where few are at or below tol, they are picked out first and the histogram reads only them.
+// The entries below the window and the window's magnitudes below the first failure make the
+// dropped part; a last pass measures it.
 void drop_by_frobenius(const CscView& a, double tol, SparsestDrop* found)
 {
     const Scale s = scale_for(tol, true, a.nnz);
-    Window w = {0, limit_above(tol), 0.0, a.nnz};
-    if (a.nnz > SORT_AT_MOST) {
+    Window w = {0, limit_above(tol), 0.0, count_below(a.pr, a.nnz, limit_above(tol))};
+    found->entries_read += a.nnz;
+    ++found->passes;
+    if (w.count > SORT_AT_MOST && w.count > a.nnz / FEW_CANDIDATES) {
         w = narrow_window(a.pr, a.nnz, w, s, found);
         ++found->passes;
     }
