@@ -9,9 +9,9 @@
 
 static constexpr double INF = std::numeric_limits<double>::infinity();
 
-// Where at most one in FEW_CANDIDATES stored entries can be dropped, picking them out before the
-// histogram costs less than a histogram of every entry.
-static constexpr uint64_t FEW_CANDIDATES = 4;
+// A histogram costs about three times a pass that picks entries out: where at most three in
+// four stored entries can be dropped, they are picked out first and the histogram reads them
+// alone.
 
 namespace {
 struct FrobeniusSum {
@@ -76,25 +76,32 @@ static double* gather_window(const double* pr, uint64_t nnz, const Window& w, ui
     return out;
 }
 
-static uint64_t count_below(const double* pr, uint64_t nnz, uint64_t limit)
+// The magnitudes below limit: how many, and the least and largest of them.
+static Window candidates_below(const double* pr, uint64_t nnz, uint64_t limit)
 {
-    uint64_t count = 0;
-    for (uint64_t k = 0; k < nnz; ++k) count += magnitude_bits(pr[k]) < limit;
-    return count;
+    uint64_t count = 0, least = limit, largest = 0;
+    for (uint64_t k = 0; k < nnz; ++k) {
+        const uint64_t bits = magnitude_bits(pr[k]);
+        const bool below = bits < limit;
+        count += below;
+        least = below && bits < least ? bits : least;
+        largest = below && bits > largest ? bits : largest;
+    }
+    if (count == 0) return Window{0, limit, 0.0, 0};
+    return Window{least, largest + 1, 0.0, count};
 }
 
 // Where the sum of squares crosses tol: a histogram of the magnitudes at or below tol (the only
 // ones that can go), then the window's magnitudes alone, in finer levels where they are many.
-// Where few are at or below tol, they are picked out first and the histogram reads only them.
 // The entries below the window and the window's magnitudes below the first failure make the
 // dropped part; a last pass measures it.
 void drop_by_frobenius(const CscView& a, double tol, SparsestDrop* found)
 {
     const Scale s = scale_for(tol, true, a.nnz);
-    Window w = {0, limit_above(tol), 0.0, count_below(a.pr, a.nnz, limit_above(tol))};
+    Window w = candidates_below(a.pr, a.nnz, limit_above(tol));
     found->entries_read += a.nnz;
     ++found->passes;
-    if (w.count > SORT_AT_MOST && w.count > a.nnz / FEW_CANDIDATES) {
+    if (w.count > SORT_AT_MOST && w.count / 3 > a.nnz / 4) {
         w = narrow_window(a.pr, a.nnz, w, s, found);
         ++found->passes;
     }

@@ -66,10 +66,11 @@ static void release_histogram(const Histogram& h)
     release_scratch(h.count);
 }
 
+// Without a branch: subnormals are rare, but a mispredicted one costs more than the subtraction.
 static inline double significand(uint64_t bits)
 {
     const double m = bits_to_double((bits & MANTISSA) | ONE_BITS);
-    return bits < MIN_NORMAL_BITS ? m - 1.0 : m;
+    return m - masked(1.0, bits < MIN_NORMAL_BITS);
 }
 
 // Every magnitude goes to a bucket, those outside the window to the last one, so the loop has no
@@ -83,10 +84,15 @@ static void fill_histogram(Histogram* h, const double* values, uint64_t n, uint6
     const unsigned shift = h->shift;
     uint64_t* count = h->count;
     double* sum = h->sum;
+    const uint64_t span = hi - lo;
     for (uint64_t k = 0; k < n; ++k) {
         const uint64_t bits = magnitude_bits(values[k]);
-        const bool inside = bits >= lo && bits < hi;
-        const uint64_t b = (k & copy_mask) * row + (inside ? (bits - first) >> shift : outside);
+        // One unsigned comparison tells inside from outside (below lo the difference wraps), and
+        // a mask picks the bucket: magnitudes in and out of the window mixed at random would
+        // mispredict a branch.
+        const uint64_t inside = uint64_t{0} - static_cast<uint64_t>(bits - lo < span);
+        const uint64_t bucket = (((bits - first) >> shift) & inside) | (outside & ~inside);
+        const uint64_t b = (k & copy_mask) * row + bucket;
         const double m = significand(bits);
         ++count[b];
         sum[b] += SQUARES ? m * m : m;
@@ -192,9 +198,31 @@ static double* gather_magnitudes(const double* values, uint64_t n, const Window&
     return out;
 }
 
+// w narrowed to the magnitudes it holds, least to largest: a first level then splits their
+// spread, however closely they crowd together, rather than the whole range of doubles.
+static Window tightened(const double* values, uint64_t n, Window w)
+{
+    uint64_t least = w.hi, largest = w.lo;
+    for (uint64_t k = 0; k < n; ++k) {
+        const uint64_t bits = magnitude_bits(values[k]);
+        const bool inside = bits >= w.lo && bits < w.hi;
+        least = inside && bits < least ? bits : least;
+        largest = inside && bits > largest ? bits : largest;
+    }
+    if (least < w.hi) {
+        w.lo = least;
+        w.hi = largest + 1;
+    }
+    return w;
+}
+
 Candidates window_candidates(const double* values, uint64_t n, Window w, const Scale& s,
                              SparsestDrop* work)
 {
+    if (w.count > SORT_AT_MOST) {
+        w = tightened(values, n, w);
+        work->entries_read += n;
+    }
     double* level = nullptr;  // the current window's magnitudes, once a level has picked them
     const double* source = values;
     uint64_t nsource = n;
