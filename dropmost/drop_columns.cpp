@@ -1,14 +1,10 @@
 // The 1-norm: the least of the columns' own limits, and the dropped part below it.
 #include "drop_internal.h"
 
-// Columns worked out first, spread evenly over the matrix: their least limit is near the least
-// of all in most matrices, so few of the other columns still exceed tol below it.
-static constexpr uint64_t SAMPLED_GROUPS = 1024;
-
 static uint64_t sampled_limit(const CscView& a, double tol, SparsestDrop* work)
 {
     uint64_t limit = limit_above(tol);
-    const uint64_t stride = a.ncols / SAMPLED_GROUPS;
+    const uint64_t stride = a.ncols / SAMPLED_COLUMNS;
     if (stride < 2) return limit;  // the pass below reads every column anyway
     for (uint64_t j = 0; j < a.ncols; j += stride) {
         const uint64_t begin = a.jc[j];

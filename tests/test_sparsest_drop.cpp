@@ -289,6 +289,54 @@ TEST(SparsestDrop, WorkOnTheSearchFamiliesIsNearLinear)
     }
 }
 
+// Columns (rows, transposed) whose own limits fall from first to last, the columns the 1-norm
+// samples first highest: every other column lowers the limit in turn. Each is still worked out once, so the magnitudes sorted
+// stay within the stored entries and the passes few.
+TestMatrix falling_limits(uint64_t ncols, uint64_t per_column)
+{
+    TestMatrix m;
+    m.nrows = per_column;
+    m.ncols = ncols;
+    const uint64_t stride = ncols / SAMPLED_COLUMNS;
+    for (uint64_t j = 0; j < ncols; ++j) {
+        // The sample (where there is one) sees the highest limits.
+        const double sampled = stride >= 2 && j % stride == 0 ? 4.0 : 1.0;
+        const double scale = sampled * (1.0 + static_cast<double>(ncols - j) / static_cast<double>(ncols));
+        for (uint64_t i = 0; i < per_column; ++i) {
+            m.ir.push_back(i);
+            m.pr.push_back(scale * (1.0 + 0.001 * static_cast<double>(i)));
+        }
+        m.jc.push_back(m.pr.size());
+    }
+    return m;
+}
+
+TEST(SparsestDrop, WorkWhereEveryColumnLowersTheLimit)
+{
+    for (uint64_t per_column : {uint64_t{4}, uint64_t{300}}) {
+        const TestMatrix m = falling_limits(200000 / per_column, per_column);
+        const uint64_t nnz = m.pr.size();
+        const double tol = 0.5 * static_cast<double>(per_column);  // under half a column's sum fits
+        // The 1-norm over the columns and the infinity norm over the rows of the transpose.
+        const TestMatrix t = transposed(m);
+        const struct {
+            const TestMatrix* a;
+            NormKind kind;
+        } calls[] = {{&m, NORM_ONE}, {&t, NORM_INF}, {&m, NORM_INF}, {&t, NORM_ONE}};
+        for (const auto& c : calls) {
+            const SparsestDrop d = drop(*c.a, tol, c.kind);
+            SCOPED_TRACE(::testing::Message() << "per column " << per_column << " kind " << c.kind);
+            EXPECT_LE(d.entries_sorted, nnz);
+            EXPECT_LE(d.entries_read, (12 + d.recounts) * nnz);
+            EXPECT_LE(d.recounts, 2 * std::log2(static_cast<double>(nnz)) + 8);
+        }
+        // Every column of m but the sampled ones lowers the limit in turn.
+        EXPECT_GT(drop(m, tol, NORM_ONE).groups_limited, m.ncols / 2);
+        EXPECT_GT(drop(t, tol, NORM_INF).groups_limited, 0u);
+        EXPECT_BITS(drop(m, tol, NORM_ONE).threshold, model_by_bisection(m, tol, NORM_ONE).threshold);
+    }
+}
+
 // Windows that need every level of the histograms: thousands of magnitudes within a few ulps of
 // each other (the last level has a bucket per bit pattern), and thousands of one magnitude.
 TEST(SparsestDrop, CrowdedMagnitudesAgreeWithTheModel)
