@@ -451,39 +451,52 @@ TEST(SearchThreshold, DroppedPartKeepsTheBound)
 }
 
 // The floor keeps the bound in exact arithmetic only: at the rounded floor, nine entries 1/9
-// sum to 1 + 2^-52 and twenty-five squares 0.2^2 to just above 1. An ending at the floor is
-// recounted, and the threshold goes just below the entries that break the bound.
+// sum to 1 + 2^-52 and twenty-five squares 0.2^2 to just above 1. Three entries suffice: for
+// this tol, three times its third rounds up past it, where two halves never can. An ending at
+// the floor is recounted, and the threshold goes just below the entries that break the bound.
 TEST(SearchThreshold, EndingsAtTheFloorKeepTheBound)
 {
     struct Case {
         const char* what;
         TestMatrix m;
         NormKind kind;
-        double ratio;
+        double tol, ratio;
         double threshold;
         SearchEnd end;
     };
     const TestMatrix ninths = column(std::vector<double>(9, 1.0 / 9.0));
     const TestMatrix fifths = column(std::vector<double>(25, 0.2));
+    const double tol3 = 0.9178825519599348;
+    const TestMatrix thirds = column(std::vector<double>(3, tol3 / 3.0));
+    const double below_third = std::nextafter(tol3 / 3.0, 0.0);
     const Case cases[] = {
-        {"ninths, 1-norm", ninths, NORM_ONE, 1.0, std::nextafter(1.0 / 9.0, 0.0), END_CLAMPED},
-        {"ninths in a row, infinity norm", row(ninths.pr), NORM_INF, 1.0,
+        {"ninths, 1-norm", ninths, NORM_ONE, 1.0, 1.0, std::nextafter(1.0 / 9.0, 0.0),
+         END_CLAMPED},
+        {"ninths in a row, infinity norm", row(ninths.pr), NORM_INF, 1.0, 1.0,
          std::nextafter(1.0 / 9.0, 0.0), END_CLAMPED},
-        {"fifths, Frobenius norm", fifths, NORM_FRO, 1.0, std::nextafter(0.2, 0.0), END_CLAMPED},
-        {"ninths from the floor", ninths, NORM_ONE, 9.0, std::nextafter(1.0 / 9.0, 0.0),
+        {"fifths, Frobenius norm", fifths, NORM_FRO, 1.0, 1.0, std::nextafter(0.2, 0.0),
+         END_CLAMPED},
+        {"ninths from the floor", ninths, NORM_ONE, 1.0, 9.0, std::nextafter(1.0 / 9.0, 0.0),
          END_NO_PASS},
-        {"fifths from the floor", fifths, NORM_FRO, 5.0, std::nextafter(0.2, 0.0), END_NO_PASS},
+        {"fifths from the floor", fifths, NORM_FRO, 1.0, 5.0, std::nextafter(0.2, 0.0),
+         END_NO_PASS},
+        {"thirds, 1-norm", thirds, NORM_ONE, tol3, 0.0, below_third, END_CLAMPED},
+        {"thirds from the floor", thirds, NORM_ONE, tol3, 10.0, below_third, END_NO_PASS},
+        {"thirds in a row, infinity norm", row(thirds.pr), NORM_INF, tol3, 0.0, below_third,
+         END_CLAMPED},
+        {"thirds in a row from the floor", row(thirds.pr), NORM_INF, tol3, 10.0, below_third,
+         END_NO_PASS},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_GT(kernel_norm(dropped_part(c.m, model_floor(c.m, c.kind, 1.0)), c.kind), 1.0)
+        ASSERT_GT(kernel_norm(dropped_part(c.m, model_floor(c.m, c.kind, c.tol)), c.kind), c.tol)
             << "the floor alone no longer breaks the bound";
-        const SearchResult r = search(c.m, c.kind, 1.0, c.ratio);
+        const SearchResult r = search(c.m, c.kind, c.tol, c.ratio);
         EXPECT_EQ(r.end, c.end);
         EXPECT_BITS(r.threshold, c.threshold);
         EXPECT_EQ(r.ncand + r.nbelow, 0u);
-        EXPECT_LE(kernel_norm(dropped_part(c.m, r.threshold), c.kind), 1.0);
-        expect_same(r, model_search(c.m, c.kind, 1.0, c.ratio));
+        EXPECT_LE(kernel_norm(dropped_part(c.m, r.threshold), c.kind), c.tol);
+        expect_same(r, model_search(c.m, c.kind, c.tol, c.ratio));
     }
     // Two entries of at most tol / 2 a column cannot break the bound: no recount.
     const SearchResult two = search(column({0.5, 0.5}), NORM_ONE, 1.0, 2.0);
