@@ -812,6 +812,46 @@ TEST(LargestSum, FallingSumsReRankOnlyWhereTheyCouldWin)
     }
 }
 
+// A block whose sum fell while it ranked below the winner keeps its old rank; when the winner
+// then falls below that rank, the passed-over block becomes the winner and must be re-ranked,
+// in turn, until the winner's rank is exact. In a search, a stale winner costs a round.
+TEST(LargestSum, PassedOverBlocksThatBecomeTheWinnerAreReRanked)
+{
+    struct Fall {
+        uint64_t i;
+        double to;
+    };
+    const std::vector<Fall> cases[] = {
+        {{16, 2.0}, {0, 5.0}},             // block 1 passed over, then block 0 falls below it
+        {{16, 2.0}, {32, 1.0}, {0, 3.0}},  // blocks 1 and 2 in turn
+        {{32, 6.0}, {16, 2.0}, {0, 4.0}},  // block 2 still wins after its re-rank
+    };
+    for (const std::vector<Fall>& falls : cases) {
+        std::vector<double> sum(1024, 1.0);  // 64 blocks: room for every fall noted
+        sum[0] = 10.0;
+        sum[16] = 8.0;
+        sum[32] = 7.0;
+        RankScratch r(sum.data(), sum.size());
+        for (const Fall& f : falls) {
+            sum[f.i] = f.to;
+            note_change(&r.rank, f.i, true);
+        }
+        EXPECT_BITS(rerank(&r.rank, sum.data()), *std::max_element(sum.begin(), sum.end()));
+        EXPECT_LT(r.rank.updates, blocks_for(sum.size()));  // not ranked afresh
+    }
+
+    // Row 16 (7 + 2) ranks below row 0 (9 + 1) and falls first; the 100s keep row sums to 1.
+    TestMatrix m = filled(128, 1, 100.0);
+    m.ncols = 5;
+    m.ir.insert(m.ir.begin(), {16, 0, 0, 16});
+    m.pr.insert(m.pr.begin(), {7.0, 9.0, 1.0, 2.0});
+    m.jc = {0, 1, 2, 2, 4, 132};
+    const SearchResult r = search(m, NORM_INF, 3.0, 0.3);
+    EXPECT_BITS(r.ratio, 1.0);
+    EXPECT_EQ(r.ncand + r.nbelow, 2u);
+    expect_same(r, model_search(m, NORM_INF, 3.0, 0.3));
+}
+
 // Room for either way of ordering n candidates.
 struct OrderRoom {
     std::vector<uint64_t> key, key_spare;
