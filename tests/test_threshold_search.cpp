@@ -5,6 +5,7 @@
 #include "bits.h"
 #include "frobenius.h"
 #include "norm_kernels.h"
+#include "prefetch.h"
 #include "search_internal.h"
 #include "random_csc.h"
 #include "search_families.h"
@@ -756,6 +757,43 @@ TEST(SearchThreshold, RowsWithoutEntriesCostNothing)
         EXPECT_EQ(r.nbelow, want.nbelow);
         EXPECT_EQ(r.rounds, want.rounds);
     }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Paths chosen by size: each must give the bits the slow model gives.
+
+// Past CACHED_SUMS row sums the infinity-norm passes ask for them ahead: a matrix of that many
+// occupied rows, the same rows spread over 2^40 rows (numbered first, so they take that way
+// too), and a column whose every entry is a candidate. The arrays are exactly as long as their
+// entries, so the address sanitizer sees a read past their end.
+TEST(SearchThreshold, RowSumsPastTheCacheSizeMatchTheModel)
+{
+    std::mt19937_64 rng(40000);
+    TestMatrix m = random_matrix(rng, CACHED_SUMS + 7232, 4, 0.4, ValueMix{false, false, false});
+    TestMatrix spread = m;
+    spread.nrows = uint64_t{1} << 40;
+    for (uint64_t& i : spread.ir) i *= 27449;
+    std::vector<double> between_one_and_two(CACHED_SUMS + 1);
+    for (double& x : between_one_and_two) x = 1.0 + static_cast<double>(rng() % 4096) / 4096.0;
+    TestMatrix all_candidates = column(between_one_and_two);
+    for (TestMatrix* a : {&m, &spread, &all_candidates}) {
+        a->pr.shrink_to_fit();
+        a->ir.shrink_to_fit();
+    }
+    const double half_norm = 0.5 * kernel_norm(m, NORM_INF);
+    for (double ratio : {0.0, 0.3}) {
+        SCOPED_TRACE(ratio);
+        const SearchResult r = search(m, NORM_INF, half_norm, ratio);
+        EXPECT_GE(r.scan_rounds, 1u);
+        expect_same(r, model_search(m, NORM_INF, half_norm, ratio));
+        const SearchResult s = search(spread, NORM_INF, half_norm, ratio);
+        EXPECT_BITS(s.threshold, r.threshold);
+        EXPECT_BITS(s.ratio, r.ratio);
+        EXPECT_EQ(s.rounds, r.rounds);
+    }
+    const SearchResult r = search(all_candidates, NORM_INF, 1.0, 0.5);
+    EXPECT_GE(r.scan_rounds, 1u);
+    expect_same(r, model_search(all_candidates, NORM_INF, 1.0, 0.5));
 }
 
 // ---------------------------------------------------------------------------------------------
