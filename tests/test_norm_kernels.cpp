@@ -23,12 +23,18 @@ double plain_sum_of_squares(const TestMatrix& m)
     return total;
 }
 
+double plain_column_sum(const TestMatrix& m, uint64_t j)
+{
+    double sum = 0.0;
+    for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) sum += std::fabs(m.pr[k]);
+    return sum;
+}
+
 double plain_one_norm(const TestMatrix& m)
 {
     double best = 0.0;
     for (uint64_t j = 0; j < m.ncols; ++j) {
-        double sum = 0.0;
-        for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) sum += std::fabs(m.pr[k]);
+        const double sum = plain_column_sum(m, j);
         if (sum > best) best = sum;
     }
     return best;
@@ -42,6 +48,17 @@ double plain_inf_norm(const TestMatrix& m)
     for (double s : rowsum)
         if (s > best) best = s;
     return best;
+}
+
+// The 1-norm of m's columns over pr (m's values) with column j's values times 2^60, so that
+// column j alone wins: the result shows its sum, times 2^60 exactly, whatever the others hold.
+// pr is left as it was.
+double one_norm_won_by(std::vector<double>& pr, const TestMatrix& m, uint64_t j)
+{
+    for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) pr[k] = std::ldexp(pr[k], 60);
+    const double norm = one_norm(pr.data(), m.jc.data(), m.ncols);
+    for (uint64_t k = m.jc[j]; k < m.jc[j + 1]; ++k) pr[k] = std::ldexp(pr[k], -60);
+    return norm;
 }
 
 // A copy in a heap block of exactly its length: a read past its end reaches memory the address
@@ -156,8 +173,9 @@ TEST(NormKernels, RandomMatricesMatchPlainEvaluationBitForBit)
 
 // Short columns are summed over a fixed number of steps with the values past each column's end
 // masked off: blocks of every column length up to 16 and beyond, NaN and signed zeros right
-// after a column's end, must give the plain loop's bits. Most matrices have a finite norm, so
-// that a wrong finite sum shows; every fourth holds infinities and huge values as well.
+// after a column's end, must give the plain loop's bits. Most matrices have a finite norm, and
+// in those, columns at the edges of the blocks of 64 and a few more are made to win in turn,
+// so that a wrong sum of any of them shows; every fourth matrix holds infinities as well.
 TEST(NormKernels, ShortColumnsOfEveryLengthMatchThePlainLoop)
 {
     std::mt19937_64 rng(1612);
@@ -179,10 +197,18 @@ TEST(NormKernels, ShortColumnsOfEveryLengthMatchThePlainLoop)
             }
             m.jc.push_back(m.pr.size());
         }
-        const std::vector<double> pr = exact(m.pr);
+        std::vector<double> pr = exact(m.pr);
         const double want = plain_one_norm(m);
         EXPECT_BITS(one_norm(pr.data(), m.jc.data(), m.ncols), want) << "trial " << trial;
-        finite += want < INF;
+        if (!(want < INF)) continue;
+        ++finite;
+        for (uint64_t j = 0; j < m.ncols; ++j) {
+            const double sum = plain_column_sum(m, j);
+            if ((j + 2) % 64 > 3 && rng() % 16 != 0) continue;
+            if (!(sum > 0.0)) continue;  // a NaN or zero sum cannot win
+            EXPECT_BITS(one_norm_won_by(pr, m, j), std::ldexp(sum, 60))
+                << "trial " << trial << " column " << j;
+        }
     }
     EXPECT_GE(finite, 60);
 }
