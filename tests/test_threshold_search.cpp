@@ -946,7 +946,8 @@ TEST(OrderingByMagnitude, BothWaysGiveTheStableOrder)
 }
 
 // Every refinement may take its candidates from the magnitude order instead of re-reading the
-// list: the same sums, norms, counts and largest live magnitudes, bit for bit.
+// list: the same sums, norms, counts and largest live magnitudes, bit for bit. Half the
+// Frobenius searches take their squares at a power of two other than 1.
 TEST(OrderedRounds, MatchRoundsThatRereadTheList)
 {
     std::mt19937_64 rng(99);
@@ -961,6 +962,7 @@ TEST(OrderedRounds, MatchRoundsThatRereadTheList)
         const TestMatrix m = random_matrix(rng, 1 + rng() % 12, 1 + rng() % 12, 0.7, mix);
         const uint64_t nnz = m.pr.size();
         const double t0 = 4.0, floor = 1.0 / 64;
+        const double fro_scale = (trial / 6) % 2 == 0 ? 1.0 : 0x1p-100;
 
         // Two copies of every piece of state, one for each way of refining.
         std::vector<int32_t> cand_a(nnz + 1), cand_b(nnz + 1);
@@ -974,7 +976,7 @@ TEST(OrderedRounds, MatchRoundsThatRereadTheList)
         double top = 0.0;
         SearchState a, b;
         if (kind == NORM_FRO) {
-            double scale = 1.0;
+            double scale = fro_scale;
             a = b = classify_fro(cand_a.data(), m.pr.data(), nnz, t0, floor, &scale, &top);
         } else if (kind == NORM_ONE) {
             a = classify_one(cand_a.data(), &cols_a.cols, m.pr.data(), m.jc.data(), st, &top);
@@ -995,7 +997,7 @@ TEST(OrderedRounds, MatchRoundsThatRereadTheList)
         else
             order_runs_by_magnitude(&order, cand_b.data(), room.spare.data(), b.ncand, m.pr.data());
         SumsOf sums = {};
-        sums.scale = 1.0;
+        sums.scale = fro_scale;
         if (kind == NORM_ONE) sums = {sum_b, nullptr, &cols_b.cols, m.jc.data(), cols_b.cols.settled, 1.0};
         if (kind == NORM_INF) sums = {sum_b, m.ir.data(), nullptr, nullptr, 0.0, 1.0};
 
@@ -1009,7 +1011,7 @@ TEST(OrderedRounds, MatchRoundsThatRereadTheList)
             double top_a = 0.0, top_b = 0.0;
             if (kind == NORM_FRO) {
                 const SearchState r = refine_fro(cand_a.data(), a.ncand, a.dropped_norm,
-                                                 m.pr.data(), t, 1.0, &top_a);
+                                                 m.pr.data(), t, fro_scale, &top_a);
                 a.dropped_norm = r.dropped_norm;
                 a.ncand = r.ncand;
             } else if (kind == NORM_ONE) {
