@@ -796,6 +796,36 @@ TEST(SearchThreshold, RowSumsPastTheCacheSizeMatchTheModel)
     expect_same(r, model_search(all_candidates, NORM_INF, 1.0, 0.5));
 }
 
+// A list that falls in magnitude in at most four runs is put in order as soon as a re-read
+// removes few of its candidates (here one of a thousand); a list in more runs is re-read until
+// the re-reads would pass four times the first pass's candidates, four re-reads here, and only
+// then ordered. The singles of the quadratic family, dealt into runs, leave every sum as it
+// was: the search takes the same rounds to the same threshold either way.
+TEST(SearchThreshold, ListsInFewRunsAreOrderedAtOnce)
+{
+    const FamilyCall f = quadratic_family(1004, NORM_ONE);  // four v, then 1000 falling singles
+    const SearchResult in_order = search(f.a, f.kind, f.tol, f.ratio);
+    struct Case {
+        uint64_t runs;  // of the singles; the first v makes one more
+        uint64_t scan_rounds;
+    };
+    for (const Case& c : {Case{3, 1}, Case{4, 4}}) {
+        TestMatrix m = f.a;
+        for (uint64_t q = 0, j = 1; q < c.runs; ++q)
+            for (uint64_t s = 1 + q; s <= 1000; s += c.runs) m.pr[3 + j++] = f.a.pr[3 + s];
+        for (NormKind kind : {NORM_ONE, NORM_INF}) {
+            SCOPED_TRACE(c.runs * 10 + kind);
+            const TestMatrix a = kind == NORM_ONE ? m : transposed(m);
+            const SearchResult r = search(a, kind, f.tol, f.ratio);
+            EXPECT_EQ(r.scan_rounds, c.scan_rounds);
+            EXPECT_EQ(r.scan_rounds + r.ordered_rounds, 1000u);
+            EXPECT_BITS(r.threshold, in_order.threshold);
+            EXPECT_EQ(r.rounds, in_order.rounds);
+            expect_same(r, model_search(a, kind, f.tol, f.ratio));
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 
 TEST(LargestSum, RanksLikeAStrictScanFromZero)
