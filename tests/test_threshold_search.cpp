@@ -587,6 +587,25 @@ TEST(SearchThreshold, RoundsThatRemoveNothingGiveWhatARereadGives)
     expect_same(r, model_search(m, NORM_FRO, tol, ratio));
 }
 
+// After a recount finds the bound broken, rounds that remove nothing leave the dropped set as it
+// was: the search takes that recount's norm again instead of counting anew. Here the root of
+// the norm's subnormal square at the search's scale (2^-120) falls to tol though the norm is
+// above it, so every such round ends the loop; the threshold creeps towards c until the budget
+// of idle rounds steps it below c.
+TEST(SearchThreshold, FailedRecountIsNotRepeatedWhileNothingIsRemoved)
+{
+    const double c = 0x1.8425aee631f8ap-400;
+    const double tol = c * (1.0 - 0x1p-40), ratio = tol / 0x1p603;
+    const double scaled = c * 0x1p-120;
+    ASSERT_LE(std::sqrt(scaled * scaled), tol * 0x1p-120) << "the root no longer falls to tol";
+    const SearchResult r = search(column({0x1p600, c}), NORM_FRO, tol, ratio);
+    EXPECT_EQ(r.end, END_WITHIN_TOL);
+    EXPECT_BITS(r.threshold, std::nextafter(c, 0.0));
+    EXPECT_EQ(r.ncand + r.nbelow, 0u);
+    EXPECT_EQ(r.recounts, 2u);  // the one that failed, and the one once c has left
+    EXPECT_EQ(r.idle_rounds, r.rounds - 2);
+}
+
 TEST(SearchThreshold, RecountRunsOnlyWhenTheErrorBoundCannotDecide)
 {
     struct Case {
