@@ -18,6 +18,11 @@
 //   copy/<case>/<M>                  the filtered copy into already touched arrays
 //   alloc/<case>/<M>                 the host creating B with that capacity, first touch, release
 //   dropsmall/<case>/<M>             dropsmall's mexFunction, end to end (stand-in host)
+//   rows/number/hypersparse/<n>      number_occupied_rows alone on a 2^50 x 100 matrix of n
+//                                    entries, nearly every one in a row of its own
+//   rows/inf/<hypersparse|dense>/<n> the infinity norm as spgauge takes it (rows numbered first
+//                                    where they outnumber the entries) on that matrix, or on
+//                                    one of n / 10 rows: the same entries, no numbering
 //
 // A norm's limit: 'one' reads pr and jc, 'inf' pr and ir, 'fro' pr; for 'fro' the larger of that
 // read and add_chain, since its sum is one dependent chain. A dropsmall case's limit is
@@ -29,7 +34,9 @@
 #include "bench_peers.h"
 #include "bench_plain_loops.h"
 
+#include "host_matrix.h"
 #include "norm_kernels.h"
+#include "row_numbering.h"
 #include "assemble_filtered.h"
 #include "copy_kept.h"
 #include "threshold_search.h"
@@ -557,6 +564,63 @@ void register_dropsmall(MatrixId m)
             for (bool warm : {false, true}) register_dropsmall_case({m, kind, tol_factor, warm});
 }
 
+// ---------------------------------------------------------------------------------------------
+// Rows that outnumber the stored entries
+
+const uint64_t ROWS_SPREAD_SIZES[] = {100000, 1000000, 4000000, 16000000};
+
+// The matrix of the case being run, built on first use: cases run in the order registered,
+// each to the end, so one slot holds each matrix as long as it is needed.
+const BenchMatrix& rows_spread(uint64_t nrows, uint64_t nnz)
+{
+    static uint64_t held_rows = 0, held_nnz = 0;
+    static BenchMatrix* const held = new BenchMatrix;
+    if (held_rows != nrows || held_nnz != nnz) {
+        *held = BenchMatrix{};
+        *held = rows_spread_matrix(nrows, nnz);
+        held_rows = nrows;
+        held_nnz = nnz;
+    }
+    return *held;
+}
+
+// As spgauge's gateway does it: the numbered rows (where needed) and the row sums from the host.
+double inf_norm_through_rows(const CscView& v)
+{
+    const SummedRows rows = rows_to_sum(v);
+    double* rowsum = static_cast<double*>(mxCalloc(rows.nrows, sizeof(double)));
+    const double norm = inf_norm(v.pr, rows.row, v.nnz, rows.nrows, rowsum);
+    mxFree(rowsum);
+    release_rows(rows);
+    return norm;
+}
+
+void register_rows_spread()
+{
+    for (uint64_t n : ROWS_SPREAD_SIZES) {
+        const std::string size = std::to_string(n);
+        const uint64_t tall = uint64_t{1} << 50, dense = n / 10;
+        add("rows/number/hypersparse/" + size, [n, tall](benchmark::State& st) {
+            const CscView& v = rows_spread(tall, n).view;
+            std::vector<uint64_t> row_of(v.nnz, 1), order(v.nnz, 1), spare(v.nnz, 1);
+            uint64_t count = 0;
+            run_timed(st, v.nnz, [&] {
+                count = number_occupied_rows(v.ir, v.nnz, v.nrows, row_of.data(), order.data(),
+                                             spare.data());
+                benchmark::ClobberMemory();
+            });
+            st.counters["rows_per_entry"] = static_cast<double>(count) / static_cast<double>(v.nnz);
+        });
+        for (uint64_t nrows : {tall, dense}) {
+            const std::string shape = nrows == tall ? "hypersparse/" : "dense/";
+            add("rows/inf/" + shape + size, [n, nrows](benchmark::State& st) {
+                const CscView& v = rows_spread(nrows, n).view;
+                run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(inf_norm_through_rows(v)); });
+            });
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -571,6 +635,7 @@ int main(int argc, char** argv)
         register_dropsmall(m);
     }
     register_standin_call();
+    register_rows_spread();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
