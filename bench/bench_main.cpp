@@ -20,9 +20,9 @@
 //   dropsmall/<case>/<M>             dropsmall's mexFunction, end to end (stand-in host)
 //   rows/number/hypersparse/<n>      number_occupied_rows alone on a 2^50 x 100 matrix of n
 //                                    entries, nearly every one in a row of its own
-//   rows/inf/<hypersparse|dense>/<n> the infinity norm as spgauge takes it (rows numbered first
-//                                    where they outnumber the entries) on that matrix, or on
-//                                    one of n / 10 rows: the same entries, no numbering
+//   rows/spgauge_inf/<shape>/<n>     spgauge(A, 'inf') as a host calls it on that matrix
+//                                    (hypersparse: rows numbered first), or on one of n / 10
+//                                    rows (dense: as many entries, every row summed)
 //
 // A norm's limit: 'one' reads pr and jc, 'inf' pr and ir, 'fro' pr; for 'fro' the larger of that
 // read and add_chain, since its sum is one dependent chain. A dropsmall case's limit is
@@ -34,7 +34,6 @@
 #include "bench_peers.h"
 #include "bench_plain_loops.h"
 
-#include "host_matrix.h"
 #include "norm_kernels.h"
 #include "row_numbering.h"
 #include "assemble_filtered.h"
@@ -374,18 +373,23 @@ void destroy_outputs(mxArray* plhs[], int n)
     }
 }
 
+// Times spgauge(a, kind); returns ns per entry.
+double time_spgauge(benchmark::State& st, const BenchMatrix& a, NormKind kind)
+{
+    static const standin::MexFunction fn = standin::load_mex(SPGAUGE_MODULE);
+    standin::Array kind_arg = kind_argument(kind);
+    const mxArray* prhs[] = {a.host.get(), kind_arg.get()};
+    mxArray* plhs[1] = {nullptr};
+    return run_timed(
+        st, a.view.nnz, [] {}, [&] { fn(1, plhs, 2, prhs); }, [&] { destroy_outputs(plhs, 1); });
+}
+
 void register_spgauge(MatrixId m)
 {
     for (NormKind kind : ALL_KINDS) {
         const std::string name = std::string("spgauge/") + kind_name(kind) + "/" + matrix_name(m);
         add(name, [m, kind](benchmark::State& st) {
-            static const standin::MexFunction fn = standin::load_mex(SPGAUGE_MODULE);
-            const BenchMatrix& a = bench_matrix(m);
-            standin::Array kind_arg = kind_argument(kind);
-            const mxArray* prhs[] = {a.host.get(), kind_arg.get()};
-            mxArray* plhs[1] = {nullptr};
-            const double ns = run_timed(
-                st, a.view.nnz, [] {}, [&] { fn(1, plhs, 2, prhs); }, [&] { destroy_outputs(plhs, 1); });
+            const double ns = time_spgauge(st, bench_matrix(m), kind);
             report_ratios(st, ns, norm_limit_ns(kind, m), norm_plain_ns(kind, m));
         });
     }
@@ -584,17 +588,6 @@ const BenchMatrix& rows_spread(uint64_t nrows, uint64_t nnz)
     return *held;
 }
 
-// As spgauge's gateway does it: the numbered rows (where needed) and the row sums from the host.
-double inf_norm_through_rows(const CscView& v)
-{
-    const SummedRows rows = rows_to_sum(v);
-    double* rowsum = static_cast<double*>(mxCalloc(rows.nrows, sizeof(double)));
-    const double norm = inf_norm(v.pr, rows.row, v.nnz, rows.nrows, rowsum);
-    mxFree(rowsum);
-    release_rows(rows);
-    return norm;
-}
-
 void register_rows_spread()
 {
     for (uint64_t n : ROWS_SPREAD_SIZES) {
@@ -612,9 +605,8 @@ void register_rows_spread()
         });
         for (uint64_t nrows : {tall, dense}) {
             const std::string shape = nrows == tall ? "hypersparse/" : "dense/";
-            add("rows/inf/" + shape + size, [n, nrows](benchmark::State& st) {
-                const CscView& v = rows_spread(nrows, n).view;
-                run_timed(st, v.nnz, [&] { benchmark::DoNotOptimize(inf_norm_through_rows(v)); });
+            add("rows/spgauge_inf/" + shape + size, [n, nrows](benchmark::State& st) {
+                time_spgauge(st, rows_spread(nrows, n), NORM_INF);
             });
         }
     }
