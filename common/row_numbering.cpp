@@ -97,10 +97,12 @@ static void sort_bucket(uint64_t* words, uint64_t* spare, uint64_t n, unsigned p
         insertion_sort(words, n);
         return;
     }
+    // No more counters than words, so that a bucket costs in proportion to its words.
+    const unsigned most = bit_length(n) - 1 < DIGIT_BITS ? bit_length(n) - 1 : DIGIT_BITS;
     uint64_t* from = words;
     uint64_t* to = spare;
-    for (unsigned done = 0; done < rest_bits; done += DIGIT_BITS) {
-        const unsigned width = rest_bits - done < DIGIT_BITS ? rest_bits - done : DIGIT_BITS;
+    for (unsigned done = 0; done < rest_bits; done += most) {
+        const unsigned width = rest_bits - done < most ? rest_bits - done : most;
         if (!sort_by_digit(from, to, n, pos_bits + done, width)) continue;
         uint64_t* sorted = to;
         to = from;
