@@ -141,9 +141,13 @@ static uint64_t number_by_gathering(const uint64_t* ir, uint64_t nnz, uint64_t l
     for (uint64_t k = 0; k < nnz; ++k) from[k] = k;
     for (unsigned shift = 0; shift < row_bits; shift += DIGIT_BITS) {
         uint64_t start[DIGITS + 1] = {};
-        for (uint64_t q = 0; q < nnz; ++q) ++start[(((ir[from[q]] - lo) >> shift) & (DIGITS - 1)) + 1];
+        for (uint64_t q = 0; q < nnz; ++q)
+            ++start[(((ir[from[q]] - lo) >> shift) & (DIGITS - 1)) + 1];
         for (uint64_t d = 0; d < DIGITS; ++d) start[d + 1] += start[d];
-        for (uint64_t q = 0; q < nnz; ++q) to[start[((ir[from[q]] - lo) >> shift) & (DIGITS - 1)]++] = from[q];
+        for (uint64_t q = 0; q < nnz; ++q) {
+            const uint64_t d = ((ir[from[q]] - lo) >> shift) & (DIGITS - 1);
+            to[start[d]++] = from[q];
+        }
         uint64_t* sorted = to;
         to = from;
         from = sorted;

@@ -18,8 +18,10 @@ std::vector<uint64_t> plain_numbering(const std::vector<uint64_t>& ir)
     std::sort(rows.begin(), rows.end());
     rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
     std::vector<uint64_t> numbers;
-    for (uint64_t i : ir)
-        numbers.push_back(static_cast<uint64_t>(std::lower_bound(rows.begin(), rows.end(), i) - rows.begin()));
+    for (uint64_t i : ir) {
+        const auto at = std::lower_bound(rows.begin(), rows.end(), i);
+        numbers.push_back(static_cast<uint64_t>(at - rows.begin()));
+    }
     return numbers;
 }
 
@@ -60,9 +62,12 @@ std::vector<uint64_t> rows_of(Spread spread, uint64_t nnz, std::mt19937_64& rng)
         case ABOVE_2_63: i = (uint64_t{1} << 63) + (r >> 4); break;
         }
     }
-    if (spread == COLUMNS_2_50)
-        for (uint64_t k = 0; k < nnz; k += 100)
-            std::sort(ir.begin() + static_cast<long>(k), ir.begin() + static_cast<long>(std::min(nnz, k + 100)));
+    if (spread == COLUMNS_2_50) {
+        for (uint64_t k = 0; k < nnz; k += 100) {
+            const auto first = ir.begin() + static_cast<long>(k);
+            std::sort(first, first + static_cast<long>(std::min<uint64_t>(100, nnz - k)));
+        }
+    }
     return ir;
 }
 

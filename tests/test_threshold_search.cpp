@@ -1018,7 +1018,8 @@ TEST(DecimalSearches, IdleRoundsStayWithinTheBudgetOfTheEntries)
         const NormKind kind = kinds[trial % 3];
         const TestMatrix m = decimal_matrix(rng, 1 + rng() % 8, 1 + rng() % 8);
         const TestMatrix below_cut = dropped_part(m, static_cast<double>(1 + rng() % 9) / 10.0);
-        const TestMatrix parts[] = {random_subset(rng, m), below_cut, random_subset(rng, below_cut)};
+        const TestMatrix parts[] = {random_subset(rng, m), below_cut,
+                                    random_subset(rng, below_cut)};
         const double tol = kernel_norm(parts[trial / 3 % 3], kind);
         if (!(tol > 0.0)) continue;
         const uint64_t nnz = m.pr.size();
