@@ -25,7 +25,7 @@ std::vector<uint64_t> plain_numbering(const std::vector<uint64_t>& ir)
     return numbers;
 }
 
-// Scratch of exactly nnz words each, so that the sanitizers see any step past it.
+// Scratch of exactly nnz words, so that the sanitizers see any step past it or the result.
 uint64_t numbered(const std::vector<uint64_t>& ir, std::vector<uint64_t>* row_of)
 {
     const uint64_t nnz = ir.size();
