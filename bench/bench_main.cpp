@@ -18,6 +18,11 @@
 //   copy/<case>/<M>                  the filtered copy into already touched arrays
 //   alloc/<case>/<M>                 the host creating B with that capacity, first touch, release
 //   dropsmall/<case>/<M>             dropsmall's mexFunction, end to end (stand-in host)
+//   rows/number/hypersparse/<n>      number_occupied_rows alone on a 2^50 x 100 matrix of n
+//                                    entries, nearly every one in a row of its own
+//   rows/spgauge_inf/<shape>/<n>     spgauge(A, 'inf') as a host calls it on that matrix
+//                                    (hypersparse: rows numbered first), or on one of n / 10
+//                                    rows (dense: as many entries, every row summed)
 //
 // A norm's limit: 'one' reads pr and jc, 'inf' pr and ir, 'fro' pr; for 'fro' the larger of that
 // read and add_chain, since its sum is one dependent chain. A dropsmall case's limit is
@@ -30,6 +35,7 @@
 #include "bench_plain_loops.h"
 
 #include "norm_kernels.h"
+#include "row_numbering.h"
 #include "assemble_filtered.h"
 #include "copy_kept.h"
 #include "threshold_search.h"
@@ -367,18 +373,23 @@ void destroy_outputs(mxArray* plhs[], int n)
     }
 }
 
+// Times spgauge(a, kind); returns ns per entry.
+double time_spgauge(benchmark::State& st, const BenchMatrix& a, NormKind kind)
+{
+    static const standin::MexFunction fn = standin::load_mex(SPGAUGE_MODULE);
+    standin::Array kind_arg = kind_argument(kind);
+    const mxArray* prhs[] = {a.host.get(), kind_arg.get()};
+    mxArray* plhs[1] = {nullptr};
+    return run_timed(
+        st, a.view.nnz, [] {}, [&] { fn(1, plhs, 2, prhs); }, [&] { destroy_outputs(plhs, 1); });
+}
+
 void register_spgauge(MatrixId m)
 {
     for (NormKind kind : ALL_KINDS) {
         const std::string name = std::string("spgauge/") + kind_name(kind) + "/" + matrix_name(m);
         add(name, [m, kind](benchmark::State& st) {
-            static const standin::MexFunction fn = standin::load_mex(SPGAUGE_MODULE);
-            const BenchMatrix& a = bench_matrix(m);
-            standin::Array kind_arg = kind_argument(kind);
-            const mxArray* prhs[] = {a.host.get(), kind_arg.get()};
-            mxArray* plhs[1] = {nullptr};
-            const double ns = run_timed(
-                st, a.view.nnz, [] {}, [&] { fn(1, plhs, 2, prhs); }, [&] { destroy_outputs(plhs, 1); });
+            const double ns = time_spgauge(st, bench_matrix(m), kind);
             report_ratios(st, ns, norm_limit_ns(kind, m), norm_plain_ns(kind, m));
         });
     }
@@ -557,6 +568,50 @@ void register_dropsmall(MatrixId m)
             for (bool warm : {false, true}) register_dropsmall_case({m, kind, tol_factor, warm});
 }
 
+// ---------------------------------------------------------------------------------------------
+// Rows that outnumber the stored entries
+
+const uint64_t ROWS_SPREAD_SIZES[] = {100000, 1000000, 4000000, 16000000};
+
+// The matrix of the case being run, built on first use: cases run in the order registered,
+// each to the end, so one slot holds each matrix as long as it is needed.
+const BenchMatrix& rows_spread(uint64_t nrows, uint64_t nnz)
+{
+    static uint64_t held_rows = 0, held_nnz = 0;
+    static BenchMatrix* const held = new BenchMatrix;
+    if (held_rows != nrows || held_nnz != nnz) {
+        *held = BenchMatrix{};
+        *held = rows_spread_matrix(nrows, nnz);
+        held_rows = nrows;
+        held_nnz = nnz;
+    }
+    return *held;
+}
+
+void register_rows_spread()
+{
+    for (uint64_t n : ROWS_SPREAD_SIZES) {
+        const std::string size = std::to_string(n);
+        const uint64_t tall = uint64_t{1} << 50, dense = n / 10;
+        add("rows/number/hypersparse/" + size, [n, tall](benchmark::State& st) {
+            const CscView& v = rows_spread(tall, n).view;
+            std::vector<uint64_t> row_of(v.nnz, 1), words(v.nnz, 1);
+            uint64_t count = 0;
+            run_timed(st, v.nnz, [&] {
+                count = number_occupied_rows(v.ir, v.nnz, row_of.data(), words.data());
+                benchmark::ClobberMemory();
+            });
+            st.counters["rows_per_entry"] = static_cast<double>(count) / static_cast<double>(v.nnz);
+        });
+        for (uint64_t nrows : {tall, dense}) {
+            const std::string shape = nrows == tall ? "hypersparse/" : "dense/";
+            add("rows/spgauge_inf/" + shape + size, [n, nrows](benchmark::State& st) {
+                time_spgauge(st, rows_spread(nrows, n), NORM_INF);
+            });
+        }
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -571,6 +626,7 @@ int main(int argc, char** argv)
         register_dropsmall(m);
     }
     register_standin_call();
+    register_rows_spread();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -4,6 +4,7 @@
 // M3: 1000 x 1e6 built the same way (few rows, about 10 entries per column); M3T its transpose.
 // M4: 1000 x 1e6 with exactly 10 entries in every column (M3's shape without its spread of
 //     column lengths), normal values; M5: 1e6 x 1e6 likewise.
+// rows_spread_matrix: the shape of M4 with 100 columns and as many rows as asked for.
 #include "bench_matrices.h"
 
 #include <algorithm>
@@ -159,22 +160,35 @@ const char* matrix_name(MatrixId id)
     return names[id];
 }
 
+// Hands c to the host and views the host's arrays.
+static void hold(BenchMatrix& m, const Csc& c)
+{
+    m.host = standin::sparse(c.nrows, c.ncols, c.jc, c.ir, c.pr);
+    const mxArray* a = m.host.get();
+    m.view.pr = mxGetPr(a);
+    m.view.ir = reinterpret_cast<const uint64_t*>(mxGetIr(a));
+    m.view.jc = reinterpret_cast<const uint64_t*>(mxGetJc(a));
+    m.view.nrows = c.nrows;
+    m.view.ncols = c.ncols;
+    m.view.nnz = c.pr.size();
+}
+
 const BenchMatrix& bench_matrix(MatrixId id)
 {
     // Never destroyed: the host's own state may be gone by the time static objects are.
     static BenchMatrix* const built = new BenchMatrix[MATRIX_COUNT];
     BenchMatrix& m = built[id];
     if (!m.host) {
-        Csc c = generate(id);
         m.name = matrix_name(id);
-        m.host = standin::sparse(c.nrows, c.ncols, c.jc, c.ir, c.pr);
-        const mxArray* a = m.host.get();
-        m.view.pr = mxGetPr(a);
-        m.view.ir = reinterpret_cast<const uint64_t*>(mxGetIr(a));
-        m.view.jc = reinterpret_cast<const uint64_t*>(mxGetJc(a));
-        m.view.nrows = c.nrows;
-        m.view.ncols = c.ncols;
-        m.view.nnz = c.pr.size();
+        hold(m, generate(id));
     }
+    return m;
+}
+
+BenchMatrix rows_spread_matrix(uint64_t nrows, uint64_t nnz)
+{
+    BenchMatrix m;
+    m.name = "rows_spread";
+    hold(m, fixed_column_length(nrows, 100, nnz / 100, nrows ^ nnz));
     return m;
 }

@@ -18,3 +18,8 @@ struct BenchMatrix {
 // Built on first use and kept for the life of the process.
 const BenchMatrix& bench_matrix(MatrixId id);
 const char* matrix_name(MatrixId id);
+
+// nrows x 100 with nnz / 100 distinct rows in every column, spread evenly at random (fixed
+// seed), normal values: with nrows 2^50 nearly every entry has a row of its own. Each call
+// builds it afresh.
+BenchMatrix rows_spread_matrix(uint64_t nrows, uint64_t nnz);

@@ -20,11 +20,9 @@ SummedRows rows_to_sum(const CscView& a)
     // Each count is the number of stored entries, which the host holds in memory: no product
     // handed to it can wrap.
     uint64_t* numbered = static_cast<uint64_t*>(mxCalloc(a.nnz, sizeof(uint64_t)));
-    uint64_t* order = static_cast<uint64_t*>(mxCalloc(a.nnz, sizeof(uint64_t)));
-    uint64_t* spare = static_cast<uint64_t*>(mxCalloc(a.nnz, sizeof(uint64_t)));
-    const uint64_t nrows = number_occupied_rows(a.ir, a.nnz, a.nrows, numbered, order, spare);
-    mxFree(spare);
-    mxFree(order);
+    uint64_t* words = static_cast<uint64_t*>(mxCalloc(a.nnz, sizeof(uint64_t)));
+    const uint64_t nrows = number_occupied_rows(a.ir, a.nnz, numbered, words);
+    mxFree(words);
     return {numbered, nrows, numbered};
 }
 

@@ -17,7 +17,7 @@ struct SummedRows {
     uint64_t* numbered;    // the host block of numbered rows (nnz words), or null
 };
 
-// Takes 8 bytes a stored entry from the host where it numbers the rows (and 16 more while it
+// Takes 8 bytes a stored entry from the host where it numbers the rows (and 8 more while it
 // does, released before it returns); nothing in proportion to the row count.
 SummedRows rows_to_sum(const CscView& a);
 

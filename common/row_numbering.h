@@ -6,7 +6,9 @@
 #include <cstdint>
 
 // Writes the number of the row of each stored entry, ir[0 .. nnz-1], into row_of[0 .. nnz-1] and
-// returns how many rows hold entries. order and spare are scratch of nnz entries each. Runs a
-// stable radix sort of the positions by row: a few passes over the entries, whatever the rows.
-uint64_t number_occupied_rows(const uint64_t* ir, uint64_t nnz, uint64_t nrows, uint64_t* row_of,
-                              uint64_t* order, uint64_t* spare);
+// returns how many rows hold entries; words is scratch of nnz entries. A radix sort of one word
+// per entry, its row above its position, in passes that each stream through memory whatever
+// the rows: a first one into buckets by the row's top bits, the others within each bucket in
+// the cache. Rows spread over more than 2^(75 - bits of nnz) take passes that read each row
+// through its position instead.
+uint64_t number_occupied_rows(const uint64_t* ir, uint64_t nnz, uint64_t* row_of, uint64_t* words);

@@ -15,10 +15,19 @@
 static constexpr double INF = std::numeric_limits<double>::infinity();
 
 // Rounds that remove nothing cost O(1) each, but a norm a few ulps above tol lowers the threshold
-// by a few ulps a round, and a gap between two candidates could take some 2^52 of them. After
-// this many in the whole search, a round that would remove nothing steps the threshold just
-// below the largest live candidate instead.
+// by a few ulps a round, and a gap between two candidates could take some 2^52 of them. Once the
+// whole search has taken idle_round_budget of them, a round that would remove nothing steps the
+// threshold just below the largest live candidate instead. The budget grows with the stored
+// entries, so that a small matrix never pays the million rounds a large one may: sums of decimal
+// fractions often land an ulp above a tol that an exact sum would meet.
 static constexpr uint64_t MAX_IDLE_ROUNDS = 1000000;
+static constexpr uint64_t IDLE_ROUNDS_PER_SEARCH = 1024;
+
+uint64_t idle_round_budget(uint64_t nnz)
+{
+    const uint64_t room = MAX_IDLE_ROUNDS - IDLE_ROUNDS_PER_SEARCH;
+    return nnz < room ? IDLE_ROUNDS_PER_SEARCH + nnz : MAX_IDLE_ROUNDS;
+}
 
 // Re-reading the live candidates is cheapest while rounds remove many of them. Once the re-reads
 // would pass this many times the first pass's candidates, the live ones are put in order of
@@ -48,6 +57,7 @@ struct SearchRun {
     Ranking rank;           // 1- and infinity norm: the largest column or row sum
     MagnitudeOrder order;   // order.cand stays null until the rounds take candidates by magnitude
     uint64_t per_sum;       // most entries one column (1-norm) or row (infinity norm) can hold
+    uint64_t idle_budget;   // idle rounds the search may take before they step instead
     SearchState state;
     double ratio;
     double top;             // largest live candidate magnitude, 0 when there is none
@@ -91,6 +101,7 @@ static SearchRun start_run(NormKind kind, const CscView& a, double tol, double r
     run.norm_tol = tol;
     run.cand = cand;
     run.ratio = ratio;
+    run.idle_budget = idle_round_budget(a.nnz);
     if (kind == NORM_FRO) {
         run.state.floor = floor_fro(tol, a.nnz);
     } else if (kind == NORM_ONE) {
@@ -301,7 +312,7 @@ static bool run_round(SearchRun* run)
     const bool idle = st->ncand == 0 || next >= run->top;
     // A threshold that does not fall, or an idle round once the search has spent its budget of
     // them, could go on for ever: step just below the largest live candidate instead.
-    if ((idle && run->work.idle_rounds >= MAX_IDLE_ROUNDS) || !(next < st->threshold)) {
+    if ((idle && run->work.idle_rounds >= run->idle_budget) || !(next < st->threshold)) {
         if (st->ncand == 0) return false;
         next = std::nextafter(run->top, -INF);
         if (!(next > st->floor)) return false;

@@ -30,6 +30,10 @@ struct SearchResult {
     uint64_t sum_updates;     // column or row sums re-ranked one at a time
 };
 
+// The most rounds that remove nothing a search over nnz stored entries takes as they come:
+// 1024 + nnz, at most a million. Every later one steps below the largest live candidate.
+uint64_t idle_round_budget(uint64_t nnz);
+
 // Runs the search for one kind over A. `cand` is the zero-filled candidate list of a.nnz
 // (at most 2^31 - 1) signed 32-bit entries that the caller allocated with mxCalloc; the search
 // releases it (mxFree) together with its own scratch before it returns. `ratio` is already 1

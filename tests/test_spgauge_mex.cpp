@@ -155,3 +155,21 @@ TEST(SpgaugeMex, EdgeShapesGiveTheirNorms)
         }
     }
 }
+
+// Where the rows outnumber the stored entries, the occupied rows are numbered by a radix sort
+// of their indices, a digit at a time up to the bit length of the row count. Row 0 and row 2^b
+// differ only in bit b, the top bit: at every bit length on either side of a digit's edge, the
+// two entries of row 0 must still sum together, 1 + 1 = 2, and row 2^b stay apart at 1.5.
+TEST(SpgaugeMex, RowsFarApartAtEveryBitLengthSumApart)
+{
+    Array inf = standin::text("inf");
+    for (int b : {10, 11, 12, 21, 22, 23, 32, 33, 43, 44, 54, 55, 62}) {
+        SCOPED_TRACE(b);
+        const uint64_t top = uint64_t{1} << b;
+        Array a = standin::sparse(top + 1, 2, {0, 2, 3}, {0, top, 0}, {1.0, -1.5, 1.0});
+        const standin::Outcome out = standin::call(spgauge(), 1, {a.get(), inf.get()});
+        ASSERT_FALSE(out.failed) << out.message;
+        EXPECT_BITS(standin::first_value(out.outputs[0].get()), 2.0);
+        EXPECT_EQ(out.scratch_left, 0u);
+    }
+}

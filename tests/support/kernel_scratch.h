@@ -16,9 +16,8 @@ inline double inf_norm_with_scratch(const double* pr, const uint64_t* ir, uint64
         std::vector<double> rowsum(nrows, 0.0);
         return inf_norm(pr, ir, nnz, nrows, rowsum.data());
     }
-    std::vector<uint64_t> numbered(nnz), order(nnz), spare(nnz);
-    const uint64_t occupied =
-        number_occupied_rows(ir, nnz, nrows, numbered.data(), order.data(), spare.data());
+    std::vector<uint64_t> numbered(nnz), words(nnz);
+    const uint64_t occupied = number_occupied_rows(ir, nnz, numbered.data(), words.data());
     std::vector<double> rowsum(occupied, 0.0);
     return inf_norm(pr, numbered.data(), nnz, occupied, rowsum.data());
 }

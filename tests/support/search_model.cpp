@@ -149,6 +149,8 @@ Model model_search(const TestMatrix& m, NormKind kind, double tol, double ratio)
         model_first_squares(s);
     else
         s.norm = largest(s.sums);
+    // Idle rounds taken as they come: 1024 and one per stored entry, a million at most.
+    const uint64_t idle_budget = std::min<uint64_t>(1024 + m.pr.size(), 1000000);
     uint64_t idle = 0;
     for (;;) {
         while (s.norm > tol * s.scale) {
@@ -159,7 +161,7 @@ Model model_search(const TestMatrix& m, NormKind kind, double tol, double ratio)
             const size_t live = static_cast<size_t>(live_end - mags.begin());
             const double top = live == 0 ? 0.0 : mags[live - 1];
             bool clamp = !(next > f);
-            if (!clamp && ((!(top > next) && idle >= 1000000) || !(next < t))) {
+            if (!clamp && ((!(top > next) && idle >= idle_budget) || !(next < t))) {
                 next = std::nextafter(top, -INF);
                 clamp = live == 0 || !(next > f);
             }
