@@ -1,16 +1,16 @@
 function outdir = build_mex(outdir, varargin)
-%BUILD_MEX  Build the spgauge and dropsmall MEX extensions from this source tree.
+%BUILD_MEX  Build the spgauge, dropsmall and dropmost MEX extensions from this source tree.
 %
-%   BUILD_MEX builds spgauge and dropsmall with the host's own mex command into the folder
-%   build/mex of the source tree, and copies their help files beside them. It can be called
-%   from any folder; afterwards put the folder on the path:
+%   BUILD_MEX builds spgauge, dropsmall and dropmost with the host's own mex command
+%   into the folder build/mex of the source tree, and copies their help files beside
+%   them. It can be called from any folder; afterwards put the folder on the path:
 %
 %       addpath(build_mex)
 %
 %   BUILD_MEX(OUTDIR) builds into OUTDIR instead (created when missing; a leading ~ stands
 %   for your home folder).
-%   BUILD_MEX(OUTDIR, NAME, ...) builds only the named extensions ('spgauge', 'dropsmall');
-%   an empty OUTDIR stands for build/mex.
+%   BUILD_MEX(OUTDIR, NAME, ...) builds only the named extensions ('spgauge', 'dropsmall',
+%   'dropmost'); an empty OUTDIR stands for build/mex.
 %   OUTDIR = BUILD_MEX(...) returns the absolute folder that holds the built files.
 %
 %   MATLAB: R2018a or later, whose mex takes -R2017b (the 64-bit API: 64-bit sizes, row
@@ -29,7 +29,7 @@ end
 outdir = absolute_path(outdir);
 names = varargin;
 if isempty(names)
-  names = {'spgauge', 'dropsmall'};
+  names = {'spgauge', 'dropsmall', 'dropmost'};
 end
 if ~exist(outdir, 'dir')
   [ok, msg] = mkdir(outdir);
@@ -54,17 +54,21 @@ end
 % The sources and include folders of one extension: every C++ file of its folder and of the
 % shared folder, which goes into both.
 function [sources, includes] = sources_of(root, name)
-if ~any(strcmp(name, {'spgauge', 'dropsmall'}))
-  error('build_mex:name', 'Unknown extension ''%s'': the names are spgauge and dropsmall.', ...
-        name);
+if ~any(strcmp(name, {'spgauge', 'dropsmall', 'dropmost'}))
+  error('build_mex:name', ...
+        'Unknown extension ''%s'': the names are spgauge, dropsmall and dropmost.', name);
+end
+folders = {name, 'common'};
+if ~strcmp(name, 'spgauge')
+  folders{end+1} = 'sparsify';  % shared by the extensions that drop entries
 end
 sources = {};
-for folder = {name, 'common'}
+for folder = folders
   found = dir(fullfile(root, folder{1}, '*.cpp'));
   sources = [sources, cellfun(@(f) fullfile(root, folder{1}, f), {found.name}, ...
                               'UniformOutput', false)];
 end
-includes = {['-I' fullfile(root, 'common')], ['-I' fullfile(root, name)]};
+includes = cellfun(@(f) ['-I' fullfile(root, f)], folders, 'UniformOutput', false);
 end
 
 % MATLAB's mex with the 64-bit API. The compiler flags keep C++17 and every floating-point

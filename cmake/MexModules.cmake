@@ -3,7 +3,8 @@
 # An object library of shared sources, compiled against the mex.h found in host_include.
 function(add_host_objects target host_include)
   add_library(${target} OBJECT ${ARGN})
-  target_include_directories(${target} PUBLIC ${host_include} ${PROJECT_SOURCE_DIR}/common)
+  target_include_directories(${target} PUBLIC ${host_include} ${PROJECT_SOURCE_DIR}/common
+                             ${PROJECT_SOURCE_DIR}/sparsify)
   set_target_properties(${target} PROPERTIES POSITION_INDEPENDENT_CODE ON
                         CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
 endfunction()

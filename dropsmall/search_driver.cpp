@@ -1,11 +1,14 @@
 // The driver of the threshold search: the first pass, the rounds that lower the threshold by
-// tol / norm, the recount that verifies the bound, and the scratch they share.
+// tol / norm, and the scratch they share. The check of the bound where the search ends is
+// search_verify.cpp's.
 #include "threshold_search.h"
 
+#include "dropped_part.h"
 #include "frobenius.h"
 #include "host_api.h"
 #include "host_matrix.h"
 #include "search_internal.h"
+#include "search_run.h"
 
 #include <cassert>
 #include <cmath>
@@ -37,54 +40,15 @@ static constexpr uint64_t REREADS_BEFORE_ORDERING = 4;
 static constexpr uint64_t SPARSE_REMOVALS = 64;
 static constexpr uint64_t FEW_RUNS = 4;
 
-// Unit roundoff of IEEE double with rounding to nearest.
-static constexpr double UNIT_ROUNDOFF = 0x1p-53;
-
-// Everything the driver carries from round to round besides the SearchState.
-struct SearchRun {
-    NormKind kind;
-    CscView a;
-    double tol;
-    // The running norm is held at the power of two norm_scale (1 but for a Frobenius search whose
-    // plain squares would lose bits), and so is the tol it is compared with.
-    double norm_scale;
-    double norm_tol;
-    int32_t* cand;
-    ColumnSums cols;        // 1-norm
-    double* rowsum;         // infinity norm: a sum per row of rows
-    SummedRows rows;        // infinity norm: the rows kept a sum for (rows.row null until then)
-    Ranking rank;           // 1- and infinity norm: the largest column or row sum
-    MagnitudeOrder order;   // order.cand stays null until the rounds take candidates by magnitude
-    uint64_t per_sum;       // most entries one column (1-norm) or row (infinity norm) can hold
-    uint64_t idle_budget;   // idle rounds the search may take before they step instead
-    SearchState state;
-    double ratio;
-    double top;             // largest live candidate magnitude, 0 when there is none
-    uint64_t first_ncand;   // candidates after the first pass
-    uint64_t rereads;       // live candidates read again by refinements
-    bool runs_counted;      // the live list's runs were counted (they only merge as it shrinks)
-    bool order_now;         // they were few after a re-read that removed few
-    uint64_t removed;       // candidates removed so far: names the dropped set at this threshold
-    // The running norm's rounding history: the norm it started from (after the first pass or a
-    // recount) and the rounds since. They bound its error.
-    double history_norm;
-    uint64_t history_rounds;
-    // The last recount that found the dropped norm above tol, and the dropped set it measured.
-    bool recount_failed;
-    uint64_t failed_removed;
-    double failed_norm;
-    SearchResult work;      // the counts of work done, filled as the search goes
-};
-
-// Zero-filled scratch from the host. Counts come from the stored entries and the columns, which
-// the host already holds in memory, so no product reaches the host wrapped.
-static void* take_scratch(uint64_t count, size_t size)
+// Counts come from the stored entries and the columns, which the host already holds in memory,
+// so no product reaches the host wrapped.
+void* take_search_scratch(uint64_t count, size_t size)
 {
     assert(count <= SIZE_MAX / size);
     return mxCalloc(count, size);
 }
 
-static void release_scratch(void* block)
+void release_search_scratch(void* block)
 {
     if (block != nullptr) mxFree(block);
 }
@@ -117,14 +81,14 @@ static SearchRun start_run(NormKind kind, const CscView& a, double tol, double r
 static void release_run(SearchRun* run)
 {
     mxFree(run->cand);
-    release_scratch(run->cols.sum);
-    release_scratch(run->cols.column);
-    release_scratch(run->cols.active);
-    release_scratch(run->cols.live);
-    release_scratch(run->rowsum);
+    release_search_scratch(run->cols.sum);
+    release_search_scratch(run->cols.column);
+    release_search_scratch(run->cols.active);
+    release_search_scratch(run->cols.live);
+    release_search_scratch(run->rowsum);
     release_rows(run->rows);
-    release_scratch(run->rank.tree.node);
-    release_scratch(run->rank.changed);
+    release_search_scratch(run->rank.tree.node);
+    release_search_scratch(run->rank.changed);
 }
 
 // The tree that ranks n sums, and room to note the sums a round changes.
@@ -132,9 +96,9 @@ static void start_ranking(SearchRun* run, const double* sum, uint64_t n)
 {
     Ranking* r = &run->rank;
     r->tree.n = n;
-    r->tree.node = static_cast<double*>(take_scratch(2 * blocks_for(n) + 1, sizeof(double)));
+    r->tree.node = static_cast<double*>(take_search_scratch(2 * blocks_for(n) + 1, sizeof(double)));
     r->room = most_changes_noted(n);
-    r->changed = static_cast<uint32_t*>(take_scratch(r->room + 1, sizeof(uint32_t)));
+    r->changed = static_cast<uint32_t*>(take_search_scratch(r->room + 1, sizeof(uint32_t)));
     rank_all(&r->tree, sum);
     r->updates += blocks_for(n);
 }
@@ -143,22 +107,20 @@ static void first_pass_one(SearchRun* run)
 {
     const uint64_t room = run->a.ncols < run->a.nnz ? run->a.ncols : run->a.nnz;
     ColumnSums* cols = &run->cols;
-    cols->sum = static_cast<double*>(take_scratch(room, sizeof(double)));
-    cols->column = static_cast<uint64_t*>(take_scratch(room, sizeof(uint64_t)));
-    cols->active = static_cast<uint32_t*>(take_scratch(room, sizeof(uint32_t)));
-    cols->live = static_cast<uint32_t*>(take_scratch(room, sizeof(uint32_t)));
+    cols->sum = static_cast<double*>(take_search_scratch(room, sizeof(double)));
+    cols->column = static_cast<uint64_t*>(take_search_scratch(room, sizeof(uint64_t)));
+    cols->active = static_cast<uint32_t*>(take_search_scratch(room, sizeof(uint32_t)));
+    cols->live = static_cast<uint32_t*>(take_search_scratch(room, sizeof(uint32_t)));
     run->state = classify_one(run->cand, cols, run->a.pr, run->a.jc, run->state, &run->top);
     run->work.entries_read += run->a.nnz;
     start_ranking(run, cols->sum, cols->ncolumns);
 }
 
-// A sum for every row that holds entries: where the rows outnumber the stored entries, those
-// rows are numbered 0, 1, ... first.
-static void prepare_rows(SearchRun* run)
+void prepare_rows(SearchRun* run)
 {
     run->rows = rows_to_sum(run->a);
     if (run->rows.numbered != nullptr) run->work.entries_read += run->a.nnz;
-    run->rowsum = static_cast<double*>(take_scratch(run->rows.nrows, sizeof(double)));
+    run->rowsum = static_cast<double*>(take_search_scratch(run->rows.nrows, sizeof(double)));
     run->state.nrows_summed = run->rows.nrows;
 }
 
@@ -242,21 +204,21 @@ static void order_live_list(SearchRun* run)
     const double* pr = run->a.pr;
     // order_now is only ever set by finding this same list in at most FEW_RUNS runs.
     if (run->order_now || runs_at_most(run->cand, n, pr, FEW_RUNS)) {
-        int32_t* spare = static_cast<int32_t*>(take_scratch(n, sizeof(int32_t)));
+        int32_t* spare = static_cast<int32_t*>(take_search_scratch(n, sizeof(int32_t)));
         order_runs_by_magnitude(&run->order, run->cand, spare, n, pr);
-        release_scratch(spare);
+        release_search_scratch(spare);
     } else {
         OrderScratch s;
-        s.key = static_cast<uint64_t*>(take_scratch(n, sizeof(uint64_t)));
-        s.key_spare = static_cast<uint64_t*>(take_scratch(n, sizeof(uint64_t)));
-        s.spare = static_cast<int32_t*>(take_scratch(n, sizeof(int32_t)));
+        s.key = static_cast<uint64_t*>(take_search_scratch(n, sizeof(uint64_t)));
+        s.key_spare = static_cast<uint64_t*>(take_search_scratch(n, sizeof(uint64_t)));
+        s.spare = static_cast<int32_t*>(take_search_scratch(n, sizeof(int32_t)));
         s.count = static_cast<uint32_t(*)[ORDER_BUCKETS]>(
-            take_scratch(ORDER_DIGITS, sizeof(*s.count)));
+            take_search_scratch(ORDER_DIGITS, sizeof(*s.count)));
         order_by_magnitude(&run->order, run->cand, s, n, pr);
-        release_scratch(s.count);
-        release_scratch(s.spare);
-        release_scratch(s.key_spare);
-        release_scratch(s.key);
+        release_search_scratch(s.count);
+        release_search_scratch(s.spare);
+        release_search_scratch(s.key_spare);
+        release_search_scratch(s.key);
     }
     run->work.entries_read += n;
 }
@@ -323,122 +285,6 @@ static bool run_round(SearchRun* run)
     else
         refining_round(run);
     return true;
-}
-
-// True when rounding-error bounds prove that a recount would find the dropped norm within tol.
-// With u = 2^-53 and W the larger of tol and the norm the history started from:
-// - 1- and infinity norm: a column or row sum has seen at most 2 n additions and subtractions of
-//   terms of size at most W (n entries per column or row), so it is off by at most 2.1 n u W,
-//   and a recount of n terms adds 1.1 n u; 8 n + 64 covers both and the rounding of the test.
-// - Frobenius: a square norm has seen nnz squares, nnz subtractions and about 4 roundings per
-//   round, each within u W^2, and a recount adds 2 (nnz + 4) u; 8 (nnz + rounds) + 64 covers
-//   these. Above 2^-400, the squares lost to underflow are far below the slack.
-// Outside the ranges where the terms stay normal and finite, the recount runs.
-static bool bound_proves_within_tol(const SearchRun* run)
-{
-    const double norm = run->state.dropped_norm;
-    const double tol = run->norm_tol;
-    const double start = run->history_norm;
-    if (!(norm <= tol) || !(start < INF)) return false;
-    const double w = start > tol ? start : tol;
-    if (run->kind == NORM_FRO) {
-        if (!(tol >= 0x1p-400 && w <= 0x1p400)) return false;
-        const double nterms = 8.0 * static_cast<double>(run->a.nnz) +
-                              8.0 * static_cast<double>(run->history_rounds) + 64.0;
-        if (nterms > 0x1p49) return false;
-        return norm * norm + nterms * UNIT_ROUNDOFF * w * w <= tol * tol;
-    }
-    if (!(tol >= 0x1p-900 && w <= 0x1p900)) return false;
-    const double nterms = 8.0 * static_cast<double>(run->per_sum) + 64.0;
-    return norm + nterms * UNIT_ROUNDOFF * w <= tol;
-}
-
-// Recomputes the dropped norm at the current threshold; for the 1- and infinity norms the
-// column or row sums are recomputed in place and ranked again.
-static double recount(SearchRun* run)
-{
-    const CscView& a = run->a;
-    const double t = run->state.threshold;
-    if (run->kind == NORM_FRO) {
-        run->work.entries_read += a.nnz;
-        return frobenius_norm_at_or_below(a.pr, a.nnz, t);
-    }
-    double settled = 0.0;
-    if (run->kind == NORM_ONE) {
-        run->work.entries_read += recount_column_sums(&run->cols, a.pr, a.jc, t);
-        rank_all(&run->rank.tree, run->cols.sum);
-        settled = run->cols.settled;
-    } else {
-        run->work.entries_read += a.nnz;
-        recount_row_sums(run->rowsum, a.pr, run->rows.row, a.nnz, run->state.nrows_summed, t);
-        rank_all(&run->rank.tree, run->rowsum);
-    }
-    run->rank.updates += blocks_for(run->rank.tree.n);
-    const double best = largest(run->rank.tree);
-    return best > settled ? best : settled;
-}
-
-// Called when the loop has ended on a norm within tol or NaN. The running norm, updated by
-// subtraction, can have lost the small entries to the rounding of large ones: a recount decides.
-// When it finds the bound broken, its values become the state and the loop goes on.
-static bool dropped_part_within_tol(SearchRun* run)
-{
-    SearchState* st = &run->state;
-    if (run->recount_failed && run->failed_removed == run->removed) {
-        // Nothing removed since that recount: it would find the same norm. The 1- and
-        // infinity-norm sums still hold its values.
-        st->dropped_norm = run->failed_norm;
-        return false;
-    }
-    if (bound_proves_within_tol(run)) return true;
-    const double norm = recount(run);
-    ++run->work.recounts;
-    if (norm <= run->tol) return true;
-    st->dropped_norm = norm * run->norm_scale;
-    run->recount_failed = true;
-    run->failed_removed = run->removed;
-    run->failed_norm = st->dropped_norm;
-    run->history_norm = st->dropped_norm;
-    run->history_rounds = 0;
-    return false;
-}
-
-// Rules that prove the floor keeps the dropped part within tol without a recount: a tol of 0
-// drops only zeros and a NaN tol nothing; an infinite floor comes of a count of 0, so nothing is
-// stored; and a column or row of at most two entries, each at most tol / 2 (the floor divides
-// by at least two, rounded down where it matters), sums to at most tol however it rounds.
-static bool floor_proves_within_tol(const SearchRun* run)
-{
-    if (!(run->tol > 0.0) || !(run->state.floor < INF)) return true;
-    return run->kind != NORM_FRO && run->per_sum <= 2;
-}
-
-static double lower_until_fits(SearchRun* run, double t)
-{
-    const CscView& a = run->a;
-    run->work.entries_read += a.nnz;
-    if (run->kind == NORM_FRO) return lower_until_fro_fits(a.pr, a.nnz, run->tol, t);
-    if (run->kind == NORM_ONE) return lower_until_columns_fit(a.pr, a.jc, a.ncols, run->tol, t);
-    if (run->rowsum == nullptr) prepare_rows(run);
-    const uint64_t nrows = run->state.nrows_summed;
-    double* rowtop = static_cast<double*>(take_scratch(nrows, sizeof(double)));
-    t = lower_until_rows_fit(run->rowsum, rowtop, a.pr, run->rows.row, a.nnz, nrows, run->tol, t);
-    mxFree(rowtop);
-    return t;
-}
-
-// The threshold of a search that ended at the floor: the floor itself where the dropped part's
-// recount is within tol, else the largest threshold below it where the recount is.
-static double verified_floor(SearchRun* run)
-{
-    double t = run->state.floor;
-    if (floor_proves_within_tol(run)) return t;
-    for (;;) {
-        const double next = lower_until_fits(run, t);
-        ++run->work.recounts;
-        if (!(next < t)) return t;
-        t = next;
-    }
 }
 
 static SearchResult result_of(const SearchRun* run, SearchEnd end, double threshold)

@@ -182,7 +182,8 @@ void remove_above(MagnitudeOrder* order, const double* pr, const SumsOf& sums, R
 
 // ---------------------------------------------------------------------------------------------
 // The dropped sums recomputed afresh from every stored entry at or below threshold (NaNs never
-// are), in storage order; the Frobenius norm's is frobenius_norm_at_or_below (frobenius.h).
+// are), in storage order; the Frobenius norm's is frobenius_norm_at_or_below (frobenius.h). The
+// checks of an ending at the floor are dropped_part.h's lower_until_*.
 
 // Overwrites the sum of every candidate column of cols; jc as for classify_one. Returns the
 // stored entries read.
@@ -191,15 +192,3 @@ uint64_t recount_column_sums(ColumnSums* cols, const double* pr, const uint64_t*
 // Overwrites rowsum (nrows doubles) with each row's dropped sum over pr[0 .. nnz-1] with rows ir.
 void recount_row_sums(double* rowsum, const double* pr, const uint64_t* ir, uint64_t nnz,
                       uint64_t nrows, double threshold);
-
-// The check of an ending at the floor. The floor keeps the dropped part within tol in exact
-// arithmetic, but the rounded floor and sums can land an ulp or two above it. Each recounts the
-// dropped part at threshold and returns threshold where it is within tol, else the largest
-// threshold that may be (below the largest dropped magnitude of every column, row or, for the
-// Frobenius norm, of the whole part, that exceeds tol); every threshold between fails too.
-double lower_until_columns_fit(const double* pr, const uint64_t* jc, uint64_t ncols, double tol,
-                               double threshold);
-// rowsum and rowtop: nrows doubles of scratch each; ir gives each entry's row (below nrows).
-double lower_until_rows_fit(double* rowsum, double* rowtop, const double* pr, const uint64_t* ir,
-                            uint64_t nnz, uint64_t nrows, double tol, double threshold);
-double lower_until_fro_fits(const double* pr, uint64_t nnz, double tol, double threshold);

@@ -5,8 +5,8 @@
 // the fixed messages or return a valid sparse B of A's size holding A's largest entries and no
 // more capacity than it needs, the dropped part within tol exactly as spgauge measures it, and
 // the ratio as a 1-by-1 double.
+#include "dropped_checks.h"
 #include "fuzz_support.h"
-#include "kernel_scratch.h"
 
 namespace {
 
@@ -36,63 +36,6 @@ double any_ratio(fuzz::ByteReader& in)
 {
     if (in.chance(60)) return fuzz::any_double(in);
     return std::ldexp(1.0 + in.byte() / 256.0, static_cast<int>(in.byte() % 24) - 12);
-}
-
-// B must hold, column by column and in order, a subset of A's entries with their rows and
-// bits; every dropped entry must be smaller than every kept one other than NaN, and no NaN may be
-// dropped. Returns the dropped values with their columns and rows.
-struct Dropped {
-    std::vector<double> values;
-    std::vector<uint64_t> cols, rows;
-};
-
-Dropped check_subset(const standin::SparseContents& a, const standin::SparseContents& b)
-{
-    if (b.nrows != a.nrows || b.ncols != a.ncols) fuzz::fault("B does not have A's size");
-    if (b.nzmax != std::max<uint64_t>(b.jc.back(), 1)) fuzz::fault("B's capacity is not fitted");
-    Dropped d;
-    double largest_dropped = -1.0, smallest_kept = INFINITY;
-    bool kept_any = false;  // other than NaN
-    for (uint64_t j = 0; j < a.ncols; ++j) {
-        uint64_t kb = b.jc[j];
-        for (uint64_t k = a.jc[j]; k < a.jc[j + 1]; ++k) {
-            const double x = a.pr[k];
-            if (kb < b.jc[j + 1] && b.ir[kb] == a.ir[k]) {
-                if (bits_of(b.pr[kb]) != bits_of(x)) fuzz::fault("B changed a value");
-                if (!std::isnan(x)) smallest_kept = std::min(smallest_kept, std::fabs(x)), kept_any = true;
-                ++kb;
-                continue;
-            }
-            if (std::isnan(x)) fuzz::fault("a NaN entry was dropped");
-            largest_dropped = std::max(largest_dropped, std::fabs(x));
-            d.values.push_back(x);
-            d.cols.push_back(j);
-            d.rows.push_back(a.ir[k]);
-        }
-        if (kb != b.jc[j + 1]) fuzz::fault("B holds an entry that A does not");
-    }
-    if (kept_any && !(largest_dropped < smallest_kept))
-        fuzz::fault("a dropped entry is not below every kept one; A " + fuzz::describe(a) +
-                    "; B " + fuzz::describe(b));
-    return d;
-}
-
-// The dropped part within tol exactly, as spgauge measures it: its entries in A's order, their
-// sums in storage order.
-void check_bound(const Dropped& d, uint64_t nrows, uint64_t ncols, double tol, int kind,
-                 const std::string& context)
-{
-    std::vector<uint64_t> jc(ncols + 1, 0);
-    for (uint64_t j : d.cols) ++jc[j + 1];
-    for (uint64_t j = 0; j < ncols; ++j) jc[j + 1] += jc[j];
-    const uint64_t n = d.values.size();
-    double norm = 0.0;
-    if (kind == 0) norm = frobenius_norm(d.values.data(), n);
-    if (kind == 1) norm = one_norm(d.values.data(), jc.data(), ncols);
-    if (kind == 2) norm = inf_norm_with_scratch(d.values.data(), d.rows.data(), n, nrows);
-    if (!(norm <= tol))
-        fuzz::fault("dropped part's norm " + fuzz::hex(norm) + " exceeds tol " + fuzz::hex(tol) +
-                    " for kind " + std::to_string(kind) + "; " + context);
 }
 
 }  // namespace
@@ -139,10 +82,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (nlhs >= 2 && !(out.outputs[1] && standin::is_real_double_scalar(out.outputs[1].get())))
                 fuzz::fault("ratio is not a 1-by-1 real double");
             const standin::SparseContents a = standin::read_sparse(args.inputs[0]);
-            const Dropped d = check_subset(a, standin::read_sparse(out.outputs[0].get()));
+            const fuzz::Dropped d = fuzz::check_subset(a, standin::read_sparse(out.outputs[0].get()));
             if (tol_known && std::isnan(tol) && !d.values.empty()) fuzz::fault("tol NaN dropped entries");
             if (tol_known && kind >= 0 && !std::isnan(tol))
-                check_bound(d, a.nrows, a.ncols, tol, kind,
+                fuzz::check_bound(d, a.nrows, a.ncols, tol, kind,
                             "A " + fuzz::describe(a) + "; ratio in " + fuzz::hex(ratio));
         }
     }

@@ -1,4 +1,4 @@
-## A short run through both extensions: every norm kind on matrices with awkward values and
+## A short run through the extensions: every norm kind on matrices with awkward values and
 ## shapes, filtering with one and two outputs and warm starts, and each refusal, whose error
 ## unwinds out of the extension. Any failed assertion ends the run. It runs twice: in plain
 ## Octave on every machine, and under Valgrind's memcheck where valgrind can run Octave.
@@ -41,7 +41,19 @@ for m = 1:numel (mats)
     B3 = dropsmall (A, 1e-300, kind, 1e300);
     [B4, r4] = dropsmall (A, tol, kind, NaN);
     assert (isnan (r4) || r4 >= 0 || r4 < 0);
+    if (! isnan (tol))
+      [B5, t5, d5] = dropmost (A, tol, kind);
+      assert (issparse (B5) && isequal (size (B5), size (A)) && d5 <= tol);
+      B6 = dropmost (A, Inf, kind);
+      assert (nnz (B6) == nnz (isnan (A)));
+    endif
   endfor
+endfor
+## Many entries: the histograms of dropmost's magnitudes before its window is sorted.
+W = sprandn (2000, 2000, 2e-3);
+for k = 1:3
+  [B, t, d] = dropmost (W, 1e-2 * spgauge (W, kinds{k}), kinds{k});
+  assert (d <= 1e-2 * spgauge (W, kinds{k}) && nnz (B) < nnz (W));
 endfor
 spgauge (speye (3), 1);
 assert (ans, 1);
@@ -57,6 +69,9 @@ expect_error (@() dropsmall (sparse (true), 1, "fro", 0), "Input must be noncomp
 expect_error (@() dropsmall (sparse (1), 1, "Inf", 0), "Only for 1-norm, inf-norm and fro-norm.");
 expect_error (@() dropsmall (sparse (1), -1, "fro", 0), "Tolerance must be a nonnegative number.");
 expect_error (@() dropsmall (sparse (1), 1, "inf", {}), "Ratio must be a number.");
+expect_error (@() dropmost (sparse (1), 1), "Three inputs required.");
+expect_error (@() dropmost (sparse (1), 1, "Inf"), "Only for 1-norm, inf-norm and fro-norm.");
+expect_error (@() dropmost (sparse (1), [1 2], 1), "Tolerance must be a nonnegative number.");
 ## 2^52 rows and one entry: row sums are held only for the rows that hold entries, so the
 ## infinity norm, a kept entry and a dropped one cost no more than on a 7-row matrix.
 tall = sparse (2^52, 1); tall(7) = 3;
@@ -66,4 +81,8 @@ assert (spgauge (tall, "fro"), 3);
 assert (isequal (B, tall) && issparse (B) && r == 1);
 [B, r] = dropsmall (tall, 3, "inf", 1);
 assert (isequal (B, sparse (2^52, 1)) && issparse (B) && r == 1);
+[B, t, d] = dropmost (tall, 3, "inf");
+assert (isequal (B, sparse (2^52, 1)) && t == 3 && d == 3);
+[B, t, d] = dropmost (tall, 2, "inf");
+assert (isequal (B, tall) && t == 0 && d == 0);
 disp ("memcheck calls done");

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Runs a script of calls to the Octave extensions once under Valgrind's memcheck and fails when
 # the script fails or when memcheck reports an error with a frame in one of the extensions
-# (spgauge.mex, dropsmall.mex, or their sources when built with debug information). Errors
-# inside Octave itself are not the extensions' to answer for.
+# (spgauge.mex, dropsmall.mex, dropmost.mex, or their sources when built with debug
+# information). Errors inside Octave itself are not the extensions' to answer for.
 # Usage: valgrind_octave.sh VALGRIND OCTAVE_CLI EXTENSION_DIR SCRIPT LOG
 set -u
 valgrind=$1 octave=$2 extensions=$3 script=$4 log=$5
@@ -37,7 +37,7 @@ found=$(awk '
   function judge() { if (ours) printf "%s\n", block; block = ""; ours = 0 }
   /^==[0-9]+== $/ { judge(); next }
   { block = block $0 "\n" }
-  /^==[0-9]+== +(at|by) 0x/ && /spgauge\.mex|dropsmall\.mex|mexFunction|\/(spgauge|dropsmall|common)\/[a-z_]+\.(cpp|h)/ { ours = 1 }
+  /^==[0-9]+== +(at|by) 0x/ && /spgauge\.mex|dropsmall\.mex|dropmost\.mex|mexFunction|\/(spgauge|dropsmall|dropmost|sparsify|common)\/[a-z_]+\.(cpp|h)/ { ours = 1 }
   END { judge() }
 ' "$log")
 grep 'ERROR SUMMARY' "$log"

@@ -1,4 +1,5 @@
-## check_extensions (folder, names): fails unless each named extension (spgauge, dropsmall)
+## check_extensions (folder, names): fails unless each named extension (spgauge, dropsmall,
+## dropmost)
 ## is the MEX file in FOLDER that Octave finds first, gives the known results on a small matrix,
 ## raises its first documented error, and has its help text.
 function check_extensions (folder, names)
@@ -26,6 +27,13 @@ function check_extensions (folder, names)
         endif
         check_error ("dropsmall (A, -1, 1, 0)", "dropsmall: Tolerance must be a nonnegative number.");
         check_help (name, "DROPSMALL  Drop the small entries of a sparse matrix");
+      case "dropmost"
+        ## 1 and 2 fit 'fro' within 2.5 (sqrt(5)); 3 as well would not.
+        [B, t, d] = dropmost (A, 2.5, "fro");
+        check_equal ("dropmost (A, 2.5, 'fro')", B, sparse ([0 0 0; 0 3 0; 4 0 5]));
+        check_equal ("its threshold and dropped norm", [t, d], [2, sqrt(5)]);
+        check_error ("dropmost (A, -1, 1)", "dropmost: Tolerance must be a nonnegative number.");
+        check_help (name, "DROPMOST  Drop as many small entries of a sparse matrix");
       otherwise
         error ("no check for '%s'", name);
     endswitch

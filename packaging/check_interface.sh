@@ -1,6 +1,6 @@
 #!/bin/sh
 # check_interface.sh elf|pe NAME FILE: fails unless the MEX file FILE of the deliverable NAME
-# (spgauge or dropsmall) meets the host exactly as a MATLAB binary must:
+# (spgauge, dropsmall or dropmost) meets the host exactly as a MATLAB binary must:
 #   elf (.mexa64, read with nm and objdump): an x86-64 ELF file whose only defined dynamic
 #       symbol is mexFunction; the undefined symbols that no versioned system library provides
 #       are exactly NAME's host operations; the needed libraries are MATLAB's libmx.so and
@@ -42,7 +42,7 @@ mxIsDouble
 mxIsLogical
 mxIsNumeric
 mxIsSparse" ;;
-dropsmall)
+dropsmall|dropmost)
   libmex="mexCallMATLAB
 mexErrMsgIdAndTxt"
   libmx="mxCalloc

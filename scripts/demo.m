@@ -30,3 +30,15 @@ for k = 1:3
   printf ("  %-4s %12.4g %12d %12d %14.6g %8s %12.6g\n", names{k}, tol, nnz (A), nnz (B), ...
           dropped, mat2str (dropped <= tol), ratio);
 endfor
+
+## dropmost on the same matrix: the sparsest threshold within the same tol, beside dropsmall's.
+printf ("\ndropmost on the same matrix: the largest threshold whose dropped part fits tol\n");
+printf ("  %-4s %12s %14s %14s %12s %12s\n", "kind", "tol", "nnz dropmost", "nnz dropsmall", ...
+        "threshold", "dropped/tol");
+for k = 1:3
+  tol = 1e-2 * norm (A, kinds{k});
+  [B, threshold, dropped] = dropmost (A, tol, kinds{k});
+  C = dropsmall (A, tol, kinds{k}, 0);
+  printf ("  %-4s %12.4g %14d %14d %12.4g %12.4f\n", names{k}, tol, nnz (B), nnz (C), ...
+          threshold, dropped / tol);
+endfor

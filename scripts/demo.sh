@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the two Octave extensions and runs a short demo of them in octave-cli. On a fresh Debian
+# Builds the three Octave extensions and runs a short demo of them in octave-cli. On a fresh Debian
 # machine it first installs what that needs (a C++ compiler, CMake, Ninja, Octave and its
 # development files) and builds nothing else.
 # Usage: scripts/demo.sh                   install, build in build/, run the demo
@@ -13,7 +13,7 @@ else
   "$root/scripts/install-deps.sh" demo
   # build/ is shared with the README's cmake commands: its generator and options are kept.
   "$root/scripts/configure.sh" "$build" >/dev/null
-  cmake --build "$build" --parallel "$(nproc)" --target spgauge_octave dropsmall_octave
+  cmake --build "$build" --parallel "$(nproc)" --target spgauge_octave dropsmall_octave dropmost_octave
 fi
 # --no-history: Octave would otherwise try to save its command history at exit and print an
 # error line where it cannot, which reads like a failed demo.

@@ -13,7 +13,7 @@ build=$root/build-fuzz
 CC=clang CXX=clang++ "$root/scripts/configure.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DWITH_OCTAVE=OFF -DWITH_MATLAB=OFF -DBUILD_TESTING=OFF >/dev/null
 harnesses=()
-for h in fuzz_spgauge fuzz_dropsmall; do
+for h in fuzz_spgauge fuzz_dropsmall fuzz_dropmost; do
   [ -f "$root/fuzz/$h.cpp" ] && harnesses+=("$h")
 done
 cmake --build "$build" --parallel "$(nproc)" --target "${harnesses[@]}"

@@ -44,7 +44,7 @@ PATH=$work/bin cmake --build "$work/build" -j2 > "$work/build.log" 2>&1
 status=$?
 tail -n 5 "$work/build.log"
 [ "$status" -eq 0 ] || { echo "FAIL: building without the test tools failed (see $work/build.log)"; exit 1; }
-for file in octave/spgauge.mex octave/dropsmall.mex spgauge-0.1.0.tar.gz \
+for file in octave/spgauge.mex octave/dropsmall.mex octave/dropmost.mex spgauge-0.2.0.tar.gz \
             mexa64/spgauge.mexa64 mexa64/dropsmall.mexa64; do
   if [ ! -f "$work/build/$file" ]; then
     echo "FAIL: the build left no $file"

@@ -207,3 +207,53 @@ TEST(HostRequests, DropsmallAsksForTheStoredEntriesOnly)
     EXPECT_EQ(standin::live_blocks(), blocks_before);
 }
 #endif
+
+#ifdef DROPMOST_MODULE
+TEST(AllocationFailures, EveryDropmostRequestEndsTheCallCleanly)
+{
+    const standin::MexFunction fn = standin::load_mex(DROPMOST_MODULE);
+    Array a = spread(), empty = standin::sparse(3, 0, {0}, {}, {});
+    Array tall = standin::sparse(HUGE_ROWS, 3, {0, 2, 3, 5}, {7, HUGE_ROWS - 1, 7, 0, 7},
+                                 {0.1, -0.2, 0.3, 0.05, 0.5});
+    std::vector<double> many(5000);
+    for (size_t k = 0; k < many.size(); ++k) many[k] = std::ldexp(1.0 + 0.001 * k, -int(k % 9));
+    Array long_column = column(many);
+    Array fro = standin::text("fro"), inf = standin::text("inf"), one = standin::scalar(1.0);
+    Array tol = standin::scalar(0.2), zero = standin::scalar(0.0), all = standin::scalar(INFINITY);
+    Array wide_tol = standin::scalar(40.0);
+    const Case cases[] = {
+        {"fro", 3, {a.get(), tol.get(), fro.get()}},
+        {"one", 3, {a.get(), tol.get(), one.get()}},
+        {"inf, one output", 1, {a.get(), tol.get(), inf.get()}},
+        {"tol 0", 2, {a.get(), zero.get(), inf.get()}},
+        {"tol Inf", 3, {a.get(), all.get(), one.get()}},
+        {"fro of a matrix without columns", 3, {empty.get(), tol.get(), fro.get()}},
+        {"inf of more rows than entries", 3, {tall.get(), tol.get(), inf.get()}},
+        // Histograms of the magnitudes before the window is sorted.
+        {"fro of a long column", 3, {long_column.get(), wide_tol.get(), fro.get()}},
+        {"one of a long column", 3, {long_column.get(), wide_tol.get(), one.get()}},
+    };
+    for (const Case& c : cases) EXPECT_GT(fail_each_allocation(fn, c), 1) << c.name;
+}
+
+TEST(HostRequests, DropmostAsksForTheStoredEntriesOnly)
+{
+    const standin::MexFunction fn = standin::load_mex(DROPMOST_MODULE);
+    Array huge = standin::sparse(HUGE_ROWS, 2, {0, 1, 2}, {0, HUGE_ROWS - 1}, {2.0, 1e-9});
+    Array wide_rows = standin::sparse(uint64_t{1} << 40, 3, {0, 2, 2, 3},
+                                      {5, (uint64_t{1} << 40) - 1, 5}, {1.5, -4e-9, 2.5});
+    Array tol = standin::scalar(0.5);
+    const size_t blocks_before = standin::live_blocks();
+    for (const char* kind : {"inf", "fro"}) {
+        Array k = standin::text(kind);
+        for (const mxArray* a : {huge.get(), wide_rows.get()}) {
+            standin::Outcome out = standin::call(fn, 3, {a, tol.get(), k.get()});
+            ASSERT_FALSE(out.failed) << kind << ": " << out.message;
+            const standin::SparseContents b = standin::read_sparse(out.outputs[0].get());
+            EXPECT_EQ(b.pr.size(), a == huge.get() ? 1u : 2u) << kind;  // the tiny entry goes
+            EXPECT_LE(out.requested_bytes, FEW_ENTRIES_BYTES) << kind;
+        }
+    }
+    EXPECT_EQ(standin::live_blocks(), blocks_before);
+}
+#endif

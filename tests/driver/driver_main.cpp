@@ -1,7 +1,7 @@
 // Loads one shipped MEX file as its host would, with nothing of the host loaded beforehand, and
 // runs the gateway cases of its extension through it.
 // Usage: driver NAME MEXFILE CASES_LIBRARY
-//   NAME           spgauge or dropsmall
+//   NAME           spgauge, dropsmall or dropmost
 //   MEXFILE        the .mexa64 (Linux: dlopen with RTLD_LOCAL) or .mexw64 (Windows: LoadLibrary);
 //                  the host libraries it names (libmx, libmex) must be found by the loader alone:
 //                  the library path on Linux, the program's folder or PATH on Windows

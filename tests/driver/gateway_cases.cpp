@@ -159,6 +159,42 @@ std::vector<Case> dropsmall_cases()
     };
 }
 
+// dropmost: worked examples with every output count, and every message in order.
+std::vector<Case> dropmost_cases()
+{
+    const char* const TOL = "Tolerance must be a nonnegative number.";
+    return {
+        {"1-norm: the column's three smallest fit", 3, [] { return args(column({0.1, 0.3, 0.2, 5.0}), num(0.6000000000000001), num(1)); },
+         nullptr, nullptr, {sparse_out(4, 1, {0, 1}, {3}, {5.0}), scalar_out(0.3), scalar_out(0.6000000000000001)}},
+        {"1-norm: one ulp less keeps 0.3", 3, [] { return args(column({0.1, 0.3, 0.2, 5.0}), num(0.6), num(1)); },
+         nullptr, nullptr, {sparse_out(4, 1, {0, 2}, {1, 3}, {0.3, 5.0}), scalar_out(0.2), scalar_out(0.30000000000000004)}},
+        {"fro: ties go together", 2, [] { return args(column({1, 1, 1, 2}), num(1.7320508075688772), text("fro")); },
+         nullptr, nullptr, {sparse_out(4, 1, {0, 1}, {3}, {2.0}), scalar_out(1.0)}},
+        {"inf-norm across a row, one output", 1,
+         [] { return args(standin::sparse(1, 3, {0, 1, 2, 3}, {0, 0, 0}, {0.3, 0.4, 5.0}), num(0.7), str("inf")); },
+         nullptr, nullptr, {sparse_out(1, 3, {0, 0, 0, 1}, {0}, {5.0})}},
+        {"tol Inf: all but NaN, capacity 1", 3, [] { return args(column({NAN, INFINITY, -2.0}), num(INFINITY), num(1)); },
+         nullptr, nullptr, {sparse_out(3, 1, {0, 1}, {0}, {NAN}), scalar_out(INFINITY), scalar_out(INFINITY)}},
+        {"everything dropped: capacity 1", 2,
+         [] { return args(standin::sparse(3, 4, {0, 1, 1, 2, 2}, {2, 0}, {0.5, -0.25}), num(10), text("fro")); },
+         nullptr, nullptr, {sparse_out(3, 4, {0, 0, 0, 0, 0}, {}, {}), scalar_out(0.5)}},
+        {"two inputs", 3, [] { return args(full2x2(), text("Fro")); }, "dropmost:nargin", "Three inputs required.", {}},
+        {"four outputs", 4, [] { return args(full2x2(), num(-1), text("Fro")); }, "dropmost:nargout",
+         "Too many output arguments", {}},
+        {"full matrix", 3, [] { return args(full2x2(), num(-1), text("Fro")); }, "dropmost:notSparse",
+         "Input must be a sparse matrix.", {}},
+        {"complex matrix", 3, [] { return args(complex1(), num(-1), text("Fro")); }, "dropmost:notRealDouble",
+         "Input must be noncomplex double.", {}},
+        {"three dimensions", 3, [] { return args(cube(), num(-1), text("Fro")); }, "dropmost:notTwoDimensional",
+         "Input argument must be two dimensional \n", {}},
+        {"kind 'Fro'", 3, [] { return args(column({1, 2}), num(-1), text("Fro")); }, "dropmost:kind", KIND, {}},
+        {"negative tol", 3, [] { return args(column({1, 2}), num(-1), str("fro")); }, "dropmost:tolerance", TOL, {}},
+        {"NaN tol", 3, [] { return args(column({1, 2}), num(NAN), num(1)); }, "dropmost:tolerance", TOL, {}},
+        {"two tols", 3, [] { return args(column({1, 2}), standin::full(mxDOUBLE_CLASS, {1, 2}, {1, 2}), num(1)); },
+         "dropmost:tolerance", TOL, {}},
+    };
+}
+
 bool same_bits(const std::vector<double>& a, const std::vector<double>& b)
 {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
@@ -239,6 +275,7 @@ int run_gateway_cases(const char* name, standin::MexFunction fn)
     std::vector<Case> cases;
     if (std::strcmp(name, "spgauge") == 0) cases = spgauge_cases();
     else if (std::strcmp(name, "dropsmall") == 0) cases = dropsmall_cases();
+    else if (std::strcmp(name, "dropmost") == 0) cases = dropmost_cases();
     else return -1;
     int failed = 0;
     for (const Case& c : cases) {

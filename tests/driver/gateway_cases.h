@@ -10,7 +10,7 @@
 #define GATEWAY_CASES_API extern "C" __attribute__((visibility("default")))
 #endif
 
-// Runs every case of the extension name ("spgauge" or "dropsmall") through fn, printing one line
+// Runs every case of the extension name ("spgauge", "dropsmall" or "dropmost") through fn, printing one line
 // per case and a summary "N of M cases passed"; returns the number of cases that failed (or -1
 // for an unknown name).
 GATEWAY_CASES_API int run_gateway_cases(const char* name, standin::MexFunction fn);

@@ -1,4 +1,4 @@
-// The drivers' case table run through the stand-in builds of both extensions, so that the table
+// The drivers' case table run through the stand-in builds of every extension, so that the table
 // itself is checked in every test build, the sanitizer build included.
 #include "gateway_cases.h"
 
@@ -12,4 +12,9 @@ TEST(GatewayCases, SpgaugePassesEveryCase)
 TEST(GatewayCases, DropsmallPassesEveryCase)
 {
     EXPECT_EQ(run_gateway_cases("dropsmall", standin::load_mex(DROPSMALL_MODULE)), 0);
+}
+
+TEST(GatewayCases, DropmostPassesEveryCase)
+{
+    EXPECT_EQ(run_gateway_cases("dropmost", standin::load_mex(DROPMOST_MODULE)), 0);
 }
