@@ -6,7 +6,8 @@
 #         CMake, Ninja, Octave and its development files;
 #   all   (the default) everything the tests need besides: GoogleTest, make (for pkg install),
 #         MinGW-w64 and Wine (the Windows binaries), clang (the fuzzers), valgrind, Google
-#         Benchmark and matplotlib (the benchmarks).
+#         Benchmark and matplotlib (the benchmarks), Eigen and CXSparse (the peers the benchmarks
+#         measure against, whose reading of our arrays a test checks).
 set -euo pipefail
 
 demo_packages=(g++ cmake ninja-build octave octave-dev)
@@ -14,7 +15,7 @@ test_packages=(
   binutils libgtest-dev make
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64
   clang libclang-rt-14-dev valgrind
-  libbenchmark-dev python3-matplotlib
+  libbenchmark-dev python3-matplotlib libeigen3-dev libsuitesparse-dev
 )
 
 case ${1:-all} in
