@@ -40,12 +40,15 @@ Scale scale_for(double tol, bool squares, uint64_t nterms)
         s.fit_below = s.exceed_above = t;
     }
     s.margin = (6.0 * static_cast<double>(nterms) + 64.0) * UNIT_ROUNDOFF;
+    const int high = -s.tol_exponent < 1023 ? -s.tol_exponent : 1023;
+    s.unscale_high = std::ldexp(1.0, high);
+    s.unscale_low = std::ldexp(1.0, -s.tol_exponent - high);
     return s;
 }
 
 double scaled_term(double a, const Scale& s)
 {
-    const double x = std::ldexp(a, -s.tol_exponent);
+    const double x = a * s.unscale_high * s.unscale_low;
     return s.squares ? x * x : x;
 }
 

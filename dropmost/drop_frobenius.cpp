@@ -101,7 +101,7 @@ void drop_by_frobenius(const CscView& a, double tol, SparsestDrop* found)
     Window w = candidates_below(a.pr, a.nnz, limit_above(tol));
     found->entries_read += a.nnz;
     ++found->passes;
-    if (w.count > SORT_AT_MOST && w.count / 3 > a.nnz / 4) {
+    if (w.count > SORT_AT_MOST && w.count / 3 > a.nnz / 4 && w.hi - w.lo > 1) {
         w = narrow_window(a.pr, a.nnz, w, s, found);
         ++found->passes;
     }

@@ -66,6 +66,10 @@ struct Scale {
     double exceed_above;  // and surely exceeds above this, less its margin: both about tol
                           // times 2^-tol_exponent (squared for the Frobenius norm), in [1, 4)
     double margin;        // relative bound on the gap between an approximate and the exact sum
+    // 2^-tol_exponent as two factors, each a normal double: a product by them is exact for the
+    // magnitudes at or below tol, as ldexp would be, at the cost of two multiplications.
+    double unscale_high;
+    double unscale_low;
 };
 
 // For tol > 0 finite, over sums of at most nterms terms.
@@ -90,8 +94,11 @@ struct Window {
 };
 
 // A window of more than SORT_AT_MOST magnitudes is narrowed again, by a histogram of finer
-// buckets, before its magnitudes are sorted.
+// buckets, before its magnitudes are sorted. Where the last level still leaves many in a span of
+// at most FEWEST_PATTERNS_COUNTED bit patterns (ties, or values an ulp or two apart), they are
+// sorted by counting each pattern, in a pass or two however many there are.
 constexpr uint64_t SORT_AT_MOST = 256;
+constexpr uint64_t FEWEST_PATTERNS_COUNTED = uint64_t{1} << 13;
 
 // Narrows w to the buckets where the running sum, ascending, stops surely fitting and up to the
 // first where it surely exceeds (or the end of w). Every candidate below the result surely fits

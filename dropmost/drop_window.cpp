@@ -198,6 +198,17 @@ static double* gather_magnitudes(const double* values, uint64_t n, const Window&
     return out;
 }
 
+// Sorts bits[0 .. n-1], each in [lo, hi), by counting each pattern.
+static void sort_by_counting(uint64_t* bits, uint64_t n, uint64_t lo, uint64_t hi)
+{
+    uint64_t* count = static_cast<uint64_t*>(take_scratch(hi - lo, sizeof(uint64_t)));
+    for (uint64_t k = 0; k < n; ++k) ++count[bits[k] - lo];
+    uint64_t k = 0;
+    for (uint64_t p = 0; p < hi - lo; ++p)
+        for (uint64_t c = 0; c < count[p]; ++c) bits[k++] = lo + p;
+    release_scratch(count);
+}
+
 // w narrowed to the magnitudes it holds, least to largest: a first level then splits their
 // spread, however closely they crowd together, rather than the whole range of doubles.
 static Window tightened(const double* values, uint64_t n, Window w)
@@ -227,7 +238,7 @@ Candidates window_candidates(const double* values, uint64_t n, Window w, const S
     const double* source = values;
     uint64_t nsource = n;
     bool finest = false;
-    while (w.count > SORT_AT_MOST && !finest) {
+    while (w.count > SORT_AT_MOST && w.hi - w.lo > 1 && !finest) {
         finest = finest_level(w, nsource);
         const Window wider = w;
         w = narrow_window(source, nsource, w, s, work);
@@ -245,7 +256,10 @@ Candidates window_candidates(const double* values, uint64_t n, Window w, const S
     c.n = gather_bits(source, nsource, w.lo, w.hi, c.bits);
     work->entries_read += nsource;
     release_scratch(level);
-    std::sort(c.bits, c.bits + c.n);
+    if (c.n > SORT_AT_MOST && w.hi - w.lo <= FEWEST_PATTERNS_COUNTED)
+        sort_by_counting(c.bits, c.n, w.lo, w.hi);
+    else
+        std::sort(c.bits, c.bits + c.n);
     work->entries_sorted += c.n;
     c.window = w;
     return c;
