@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: a normal build (unit tests, the extensions as shipped,
 # the Octave integration tests, packaging and interface checks, the memory check under Octave),
-# each fuzz harness for a minute, and a build under AddressSanitizer and
+# each fuzz harness for 40 seconds, and a build under AddressSanitizer and
 # UndefinedBehaviorSanitizer (unit tests and the stand-in-host extensions). The builds go to
 # folders of the test command's own, build-test and build-asan (build-fuzz for the fuzzers), so
 # that they neither take up nor depend on the options of a build a user made in build/.
@@ -55,8 +55,8 @@ run_suite() {
 
 echo "== normal build"
 run_suite "$root/build-test" -DCMAKE_BUILD_TYPE=Release
-echo "== fuzz harnesses, one minute each"
-"$root/scripts/fuzz.sh" 60
+echo "== fuzz harnesses, 40 seconds each"
+"$root/scripts/fuzz.sh" 40
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE=ON -DWITH_OCTAVE=OFF
