@@ -48,14 +48,15 @@ void report_ratio(benchmark::State& st, const char* counter, double ns, double r
     if (reference > 0.0) st.counters[counter] = ns / reference;
 }
 
-void set_search_counters(benchmark::State& st, const SearchResult& r, uint64_t nnz)
+void set_search_counters(benchmark::State& st, const SearchResult& r, uint64_t ndropped,
+                         uint64_t nnz)
 {
     st.counters["rounds"] = static_cast<double>(r.rounds);
     st.counters["scan_rounds"] = static_cast<double>(r.scan_rounds);
     st.counters["recounts"] = static_cast<double>(r.recounts);
     st.counters["reads_per_entry"] =
         static_cast<double>(r.entries_read) / static_cast<double>(nnz);
-    st.counters["dropped_share"] = search_dropped_share(r, nnz);
+    st.counters["dropped_share"] = static_cast<double>(ndropped) / static_cast<double>(nnz);
 }
 
 void set_sparsest_counters(benchmark::State& st, const SparsestDrop& r, uint64_t nnz)
@@ -69,9 +70,11 @@ void set_sparsest_counters(benchmark::State& st, const SparsestDrop& r, uint64_t
     st.counters["dropped_share"] = static_cast<double>(r.ndropped) / static_cast<double>(nnz);
 }
 
-double search_dropped_share(const SearchResult& r, uint64_t nnz)
+uint64_t count_at_or_below(const double* pr, uint64_t nnz, double threshold)
 {
-    return static_cast<double>(r.nbelow + r.ncand) / static_cast<double>(nnz);
+    uint64_t count = 0;
+    for (uint64_t k = 0; k < nnz; ++k) count += magnitude(pr[k]) <= threshold;
+    return count;
 }
 
 int32_t* touched_candidates(uint64_t nnz)

@@ -87,17 +87,19 @@ void add_reference(const std::string& name, Fn fn)
 // Sets counter to ns over the reference's median, where that ran.
 void report_ratio(benchmark::State& st, const char* counter, double ns, double reference);
 
-// The work a search took and the share of nnz stored entries it dropped: rounds, scan_rounds,
-// recounts, reads_per_entry (entries read over nnz) and dropped_share.
-void set_search_counters(benchmark::State& st, const SearchResult& r, uint64_t nnz);
+// The work a search took and the share of the nnz stored entries that its threshold drops:
+// rounds, scan_rounds, recounts, reads_per_entry (entries read over nnz) and dropped_share.
+void set_search_counters(benchmark::State& st, const SearchResult& r, uint64_t ndropped,
+                         uint64_t nnz);
 
 // The same for a sparsest drop: passes, recounts, reads_per_entry, entries_sorted,
 // groups_limited and dropped_share.
 void set_sparsest_counters(benchmark::State& st, const SparsestDrop& r, uint64_t nnz);
 
-// The share of nnz stored entries a search dropped (the counts are exact once it ended within
-// tol).
-double search_dropped_share(const SearchResult& r, uint64_t nnz);
+// How many of pr[0 .. nnz-1] lie at or below threshold in magnitude: what dropsmall drops at
+// the threshold its search ends on (the search's own counts are exact only where it ended
+// within tol).
+uint64_t count_at_or_below(const double* pr, uint64_t nnz, double threshold);
 
 // A zero-filled candidate list of nnz entries from the host, every page touched, as dropsmall
 // hands it to the search (which releases it).
