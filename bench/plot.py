@@ -295,7 +295,7 @@ def family_table(g):
                 if all(x is None for x in cells):
                     continue
                 worst = max(x for x in cells if x is not None)
-                lines.append(f"| {fam}/{orient} | {n:g} | " + " | ".join(fmt(x) for x in cells) +
+                lines.append(f"| {fam}/{orient} | {n} | " + " | ".join(fmt(x) for x in cells) +
                              f" | {fmt(worst)} |")
     return lines
 
