@@ -1,6 +1,7 @@
-// Benchmarks of the norm kernels and of dropsmall on the fixed matrix set (bench_matrices.h),
-// beside the limits of bench_floors.h, the plain loops of bench_plain_loops.h and, where they
-// were found at configure, the same norms by CXSparse and Eigen (bench_peers.h). Every benchmark
+// Benchmarks of the norm kernels, dropsmall and dropmost on the fixed matrix set
+// (bench_matrices.h), beside the limits of bench_floors.h, the plain loops of bench_plain_loops.h
+// and, where they were found at configure, the same norms by CXSparse and Eigen (bench_peers.h);
+// then dropmost and dropsmall's search on the matrices of bench_families.h. Every benchmark
 // reports ns_per_entry (time per stored entry); the norms and dropsmall also vs_limit (their time
 // over their limit's median on the same matrix) and vs_plain (over the plain loop's).
 //
@@ -23,28 +24,34 @@
 //   rows/spgauge_inf/<shape>/<n>     spgauge(A, 'inf') as a host calls it on that matrix
 //                                    (hypersparse: rows numbered first), or on one of n / 10
 //                                    rows (dense: as many entries, every row summed)
+//   sparsest/<kind>_<tol>/<M>        find_sparsest_drop (scratch from the stand-in)
+//   dropmost/<kind>_<tol>/<M>        dropmost's mexFunction, end to end (stand-in host)
 //
 // A norm's limit: 'one' reads pr and jc, 'inf' pr and ir, 'fro' pr; for 'fro' the larger of that
 // read and add_chain, since its sum is one dependent chain. A dropsmall case's limit is
 // limit/drop, its plain reference the plain sum of squares plus the plain copy. <case> is
-// <kind>_<tol>_<cold|warm>, tol being 1e-3 or 1e-1 of the kind's norm; a warm start passes the
-// ratio that the cold call returned.
+// <kind>_<tol>_<cold|warm>, tol being 1e-6, 1e-3 or 1e-1 of the kind's norm; a warm start passes
+// the ratio that the cold call returned. sparsest/ reports vs_search (over the cold search's
+// median on the same case), vs_read (over the read limit of the arrays its kind reads: the
+// norm's read limit, without the add chain), its work and the share of entries it and the cold
+// search drop; dropmost/ reports vs_dropsmall (over the cold dropsmall call's median).
+#include "bench_families.h"
 #include "bench_floors.h"
 #include "bench_matrices.h"
 #include "bench_peers.h"
 #include "bench_plain_loops.h"
+#include "bench_registry.h"
 
 #include "norm_kernels.h"
 #include "row_numbering.h"
 #include "assemble_filtered.h"
 #include "copy_kept.h"
+#include "sparsest_drop.h"
 #include "threshold_search.h"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <ctime>
-#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -53,87 +60,11 @@
 namespace {
 
 const MatrixId ALL_MATRICES[] = {M1, M2, M3, M3T, M4, M5};
-const NormKind ALL_KINDS[] = {NORM_FRO, NORM_ONE, NORM_INF};
-
-const char* kind_name(NormKind kind)
-{
-    return kind == NORM_FRO ? "fro" : kind == NORM_ONE ? "one" : "inf";
-}
-
-// The thread's own CPU time: other programs sharing the machine's two cores do not count, while
-// the kernel's work for this thread (page faults, mapping and unmapping memory) does.
-double thread_seconds()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
-// ns per entry of every repetition of every limit and plain loop run so far, by benchmark name.
-std::map<std::string, std::vector<double>>& reference_runs()
-{
-    static std::map<std::string, std::vector<double>> runs;
-    return runs;
-}
-
-// The median of a reference's repetitions; 0 when it did not run (left out by a filter).
-double reference_ns(const std::string& name)
-{
-    return median(reference_runs()[name]);
-}
-
-// Times the body of each iteration (setup and cleanup stay outside through manual timing) and
-// sets ns_per_entry; returns it.
-template <typename Setup, typename Body, typename Cleanup>
-double run_timed(benchmark::State& st, uint64_t nnz, Setup setup, Body body, Cleanup cleanup)
-{
-    double total = 0.0;
-    for (auto _ : st) {
-        setup();
-        const double t0 = thread_seconds();
-        body();
-        const double s = thread_seconds() - t0;
-        st.SetIterationTime(s);
-        total += s;
-        cleanup();
-    }
-    const double ns = total / static_cast<double>(st.iterations()) / static_cast<double>(nnz) * 1e9;
-    st.counters["ns_per_entry"] = ns;
-    return ns;
-}
-
-template <typename Body>
-double run_timed(benchmark::State& st, uint64_t nnz, Body body)
-{
-    return run_timed(st, nnz, [] {}, body, [] {});
-}
-
-// Registers a benchmark timed by run_timed, reported in milliseconds per call.
-template <typename Fn>
-void add(const std::string& name, Fn fn)
-{
-    benchmark::RegisterBenchmark(name.c_str(), fn)->UseManualTime()->Unit(benchmark::kMillisecond);
-}
-
-// Registers a reference: fn times it and returns ns per entry, kept for the later ratios.
-template <typename Fn>
-void add_reference(const std::string& name, Fn fn)
-{
-    add(name, [name, fn](benchmark::State& st) { reference_runs()[name].push_back(fn(st)); });
-}
 
 void report_ratios(benchmark::State& st, double ns, double limit, double plain)
 {
-    if (limit > 0.0) st.counters["vs_limit"] = ns / limit;
-    if (plain > 0.0) st.counters["vs_plain"] = ns / plain;
+    report_ratio(st, "vs_limit", ns, limit);
+    report_ratio(st, "vs_plain", ns, plain);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -359,20 +290,6 @@ void register_peers(MatrixId m)
 // the host's own arrays. standin::call is left out on purpose: it fingerprints every input
 // before and after the call, which costs more than the norms themselves.
 
-standin::Array kind_argument(NormKind kind)
-{
-    if (kind == NORM_ONE) return standin::scalar(1.0);
-    return standin::text(kind == NORM_FRO ? "fro" : "inf");
-}
-
-void destroy_outputs(mxArray* plhs[], int n)
-{
-    for (int i = 0; i < n; ++i) {
-        mxDestroyArray(plhs[i]);
-        plhs[i] = nullptr;
-    }
-}
-
 // Times spgauge(a, kind); returns ns per entry.
 double time_spgauge(benchmark::State& st, const BenchMatrix& a, NormKind kind)
 {
@@ -412,14 +329,13 @@ void register_standin_call()
 struct DropCase {
     MatrixId m;
     NormKind kind;
-    double tol_factor;
+    TolFactor tol;
     bool warm;
 };
 
 std::string case_name(const DropCase& c)
 {
-    return std::string(kind_name(c.kind)) + (c.tol_factor < 0.01 ? "_1e-3_" : "_1e-1_") +
-           (c.warm ? "warm" : "cold");
+    return kind_tol_name(c.kind, c.tol) + (c.warm ? "_warm" : "_cold");
 }
 
 // What one call of dropsmall decides for a case: its inputs and the search's answer.
@@ -427,7 +343,8 @@ struct DropPlan {
     double tol;
     double ratio_in;  // as passed to dropsmall: 0 for a cold start
     SearchResult found;
-    uint64_t nkept;     // entries B keeps
+    uint64_t ndropped;  // entries at or below the threshold found
+    uint64_t nkept;     // entries B keeps, as the search counted them
     uint64_t capacity;  // of B, as the assembly creates it
 };
 
@@ -446,20 +363,14 @@ const DropPlan& plan_of(const DropCase& c)
     if (it != plans.end()) return it->second;
     const CscView& v = bench_matrix(c.m).view;
     DropPlan p = {};
-    p.tol = c.tol_factor * kernel_norm(c.kind, v);
+    p.tol = c.tol.factor * kernel_norm(c.kind, v);
     p.ratio_in = 0.0;
     if (c.warm) p.ratio_in = search_once(v, c.kind, p.tol, 0.0).ratio;
     p.found = search_once(v, c.kind, p.tol, p.ratio_in);
+    p.ndropped = count_at_or_below(v.pr, v.nnz, p.found.threshold);
     p.nkept = v.nnz - p.found.nbelow - p.found.ncand;
     p.capacity = p.nkept > 0 ? p.nkept : 1;
     return plans.emplace(key, p).first->second;
-}
-
-// Writes one zero into every 4 KiB page of a zero-filled block: the first touch of each page.
-void touch_pages(void* block, size_t bytes)
-{
-    char* p = static_cast<char*>(block);
-    for (size_t b = 0; b < bytes; b += 4096) p[b] = 0;
 }
 
 std::string drop_limit_name(const DropCase& c)
@@ -473,15 +384,6 @@ double drop_plain_ns(MatrixId m)
     const double sum = reference_ns("plain/sum_of_squares" + suffix);
     const double copy = reference_ns("plain/copy" + suffix);
     return sum > 0.0 && copy > 0.0 ? sum + copy : 0.0;
-}
-
-void set_search_counters(benchmark::State& st, const DropPlan& p, const CscView& v)
-{
-    st.counters["rounds"] = static_cast<double>(p.found.rounds);
-    st.counters["scan_rounds"] = static_cast<double>(p.found.scan_rounds);
-    st.counters["recounts"] = static_cast<double>(p.found.recounts);
-    st.counters["dropped_share"] =
-        static_cast<double>(p.found.nbelow + p.found.ncand) / static_cast<double>(v.nnz);
 }
 
 // The limit reads pr and ir, and copies the kept entries, the ways fastest on this matrix.
@@ -508,21 +410,19 @@ void register_dropsmall_case(const DropCase& c)
 {
     const std::string tail = case_name(c) + "/" + matrix_name(c.m);
     register_drop_limit(c);
-    add("search/" + tail, [c](benchmark::State& st) {
+    // A reference: dropmost's time on the same case is divided by the cold search's.
+    add_reference("search/" + tail, [c](benchmark::State& st) {
         const CscView& v = bench_matrix(c.m).view;
         const DropPlan& p = plan_of(c);
         const double ratio = p.ratio_in == 0.0 ? 1.0 : p.ratio_in;
         int32_t* cand = nullptr;
         SearchResult r = {};
-        run_timed(
-            st, v.nnz,
-            [&] {
-                cand = static_cast<int32_t*>(mxCalloc(v.nnz, sizeof(int32_t)));
-                touch_pages(cand, v.nnz * sizeof(int32_t));
-            },
+        const double ns = run_timed(
+            st, v.nnz, [&] { cand = touched_candidates(v.nnz); },
             [&] { r = search_threshold(c.kind, v, p.tol, ratio, p.tol / ratio, cand); }, [] {});
         benchmark::DoNotOptimize(r);
-        set_search_counters(st, p, v);
+        set_search_counters(st, p.found, p.ndropped, v.nnz);
+        return ns;
     });
     add("copy/" + tail, [c](benchmark::State& st) {
         const CscView& v = bench_matrix(c.m).view;
@@ -547,7 +447,7 @@ void register_dropsmall_case(const DropCase& c)
             mxDestroyArray(b);
         });
     });
-    add("dropsmall/" + tail, [c](benchmark::State& st) {
+    add_reference("dropsmall/" + tail, [c](benchmark::State& st) {
         static const standin::MexFunction fn = standin::load_mex(DROPSMALL_MODULE);
         const BenchMatrix& a = bench_matrix(c.m);
         const DropPlan& p = plan_of(c);
@@ -558,14 +458,62 @@ void register_dropsmall_case(const DropCase& c)
         const double ns = run_timed(
             st, a.view.nnz, [] {}, [&] { fn(2, plhs, 4, prhs); }, [&] { destroy_outputs(plhs, 2); });
         report_ratios(st, ns, reference_ns(drop_limit_name(c)), drop_plain_ns(c.m));
+        return ns;
     });
 }
 
 void register_dropsmall(MatrixId m)
 {
     for (NormKind kind : ALL_KINDS)
-        for (double tol_factor : {1e-3, 1e-1})
-            for (bool warm : {false, true}) register_dropsmall_case({m, kind, tol_factor, warm});
+        for (const TolFactor& tol : ALL_TOLS)
+            for (bool warm : {false, true}) register_dropsmall_case({m, kind, tol, warm});
+}
+
+// ---------------------------------------------------------------------------------------------
+// dropmost, beside a cold dropsmall with the same matrix, kind and tol
+
+// The arrays the kind's norm reads.
+ReadSet read_set_of(NormKind kind)
+{
+    return kind == NORM_FRO ? READ_PR : kind == NORM_ONE ? READ_PR_JC : READ_PR_IR;
+}
+
+// c is a cold case: its plan gives tol and the cold search's answer, and its names the cold
+// search and the cold dropsmall call measured before.
+void register_dropmost_case(const DropCase& c)
+{
+    const std::string tail = kind_tol_name(c.kind, c.tol) + "/" + matrix_name(c.m);
+    const std::string cold = case_name(c) + "/" + matrix_name(c.m);
+    add("sparsest/" + tail, [c, cold](benchmark::State& st) {
+        const CscView& v = bench_matrix(c.m).view;
+        const DropPlan& p = plan_of(c);
+        SparsestDrop r = {};
+        const double ns =
+            run_timed(st, v.nnz, [&] { r = find_sparsest_drop(c.kind, v, p.tol); });
+        benchmark::DoNotOptimize(r);
+        report_ratio(st, "vs_search", ns, reference_ns("search/" + cold));
+        report_ratio(st, "vs_read", ns, read_limit_ns(read_set_of(c.kind), c.m));
+        set_sparsest_counters(st, r, v.nnz);
+        st.counters["search_dropped_share"] =
+            static_cast<double>(p.ndropped) / static_cast<double>(v.nnz);
+    });
+    add("dropmost/" + tail, [c, cold](benchmark::State& st) {
+        static const standin::MexFunction fn = standin::load_mex(DROPMOST_MODULE);
+        const BenchMatrix& a = bench_matrix(c.m);
+        const DropPlan& p = plan_of(c);
+        standin::Array tol_arg = standin::scalar(p.tol), kind_arg = kind_argument(c.kind);
+        const mxArray* prhs[] = {a.host.get(), tol_arg.get(), kind_arg.get()};
+        mxArray* plhs[3] = {nullptr, nullptr, nullptr};
+        const double ns = run_timed(
+            st, a.view.nnz, [] {}, [&] { fn(3, plhs, 3, prhs); }, [&] { destroy_outputs(plhs, 3); });
+        report_ratio(st, "vs_dropsmall", ns, reference_ns("dropsmall/" + cold));
+    });
+}
+
+void register_dropmost(MatrixId m)
+{
+    for (NormKind kind : ALL_KINDS)
+        for (const TolFactor& tol : ALL_TOLS) register_dropmost_case({m, kind, tol, false});
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -624,9 +572,11 @@ int main(int argc, char** argv)
         register_peers(m);
         register_spgauge(m);
         register_dropsmall(m);
+        register_dropmost(m);
     }
     register_standin_call();
     register_rows_spread();
+    register_family_drops();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -24,87 +24,6 @@ function [cpu_f, wall_f, cpu_g, wall_g] = median_time_pair (f, g, reps)
   [cpu_g, wall_g] = median_time (g, reps);
 endfunction
 
-function [cpu, wall] = median_time (f, reps)
-  f ();
-  c = zeros (reps, 1);
-  w = zeros (reps, 1);
-  for r = 1:reps
-    w0 = tic ();
-    c0 = cputime ();
-    f ();
-    c(r) = cputime () - c0;
-    w(r) = toc (w0);
-  endfor
-  cpu = median (c);
-  wall = median (w);
-endfunction
-
-## per_col distinct rows in every column: per_col draws from 0 .. nrows - per_col sorted, the
-## r-th raised by r - 1 (as the C++ benchmarks build M4 and M5). Normal values.
-function A = fixed_column_length (nrows, ncols, per_col, seed)
-  rand ("state", seed);
-  randn ("state", seed);
-  i = sort (floor (rand (per_col, ncols) * (nrows - per_col + 1)), 1) + (1:per_col)';
-  j = repmat (1:ncols, per_col, 1);
-  A = sparse (i(:), j(:), randn (per_col * ncols, 1), nrows, ncols);
-endfunction
-
-## The matrix set of the C++ benchmarks, drawn with Octave's own generators from fixed states:
-## same shapes and value distributions, not the same bits.
-function A = bench_matrix (name)
-  switch (name)
-    case "M1"
-      n = 1500;
-      e = ones (n, 1);
-      T = spdiags ([-e, 2 * e, -e], -1:1, n, n);
-      I = speye (n);
-      [i, j, v] = find (kron (I, T) + kron (T, I));
-      rand ("state", 1);
-      v = v .* (0.9 + 0.2 * rand (size (v)));
-      A = sparse (i, j, v, n * n, n * n);
-    case "M2"
-      randn ("state", 2); rand ("state", 2);
-      A = sprandn (1e6, 1e6, 1e-5);
-    case "M3"
-      randn ("state", 3); rand ("state", 3);
-      A = sprandn (1000, 1e6, 1e-2);
-    case "M3T"
-      A = bench_matrix ("M3").';
-    case "M4"
-      A = fixed_column_length (1000, 1e6, 10, 4);
-    case "M5"
-      A = fixed_column_length (1e6, 1e6, 10, 5);
-    case {"GL", "GLW", "GLS"}
-      A = graph_laplacian (name);
-  endswitch
-endfunction
-
-## Octave only: the weighted Laplacian L = D - W of a random graph of 200,000 nodes and 1e6
-## random edges (repeated edges summed, no loops), about 2.2e6 stored entries. GL: weights
-## uniform in (0, 1); GLW: weights exp(2 randn), spread over many orders of magnitude; GLS:
-## uniform weights, one end of each edge drawn towards the first nodes (node degrees from 2 to
-## about 16,500).
-function A = graph_laplacian (name)
-  n = 2e5;
-  m = 1e6;
-  rand ("state", 6);
-  randn ("state", 6);
-  i = floor (rand (m, 1) * n) + 1;
-  j = floor (rand (m, 1) * n) + 1;
-  if (strcmp (name, "GLW"))
-    w = exp (2 * randn (m, 1));
-  else
-    w = rand (m, 1);
-  endif
-  if (strcmp (name, "GLS"))
-    i = ceil (n * rand (m, 1) .^ 3);
-  endif
-  off = i != j;
-  W = sparse (i(off), j(off), w(off), n, n);
-  W = W + W.';
-  A = spdiags (full (sum (W, 2)), 0, n, n) - W;
-endfunction
-
 ## The largest threshold t such that the entries with magnitude at or below t have a Frobenius
 ## norm within tol, found by sorting the magnitudes; B keeps the entries above t.
 function B = sort_sparsify (A, tol)
@@ -134,6 +53,7 @@ if (numel (args) < 3)
 endif
 addpath (args{1});
 addpath (args{2});
+addpath (fileparts (mfilename ("fullpath")));   # bench_matrix.m, median_time.m
 csv = args{3};
 reps = 9;
 if (numel (args) >= 4)

@@ -6,7 +6,7 @@
 
 --gbench: Google Benchmark's --benchmark_format=json output of sparse_bench (medians are taken
 over repetitions, or read from the median aggregates); --octave: the CSV written by
-octave_bench.m. Either may be left out. Prints Markdown tables of nanoseconds per stored entry
+octave_bench.m; --octave-dropmost: the CSV written by octave_dropmost.m. Any may be left out. Prints Markdown tables of nanoseconds per stored entry
 and writes a PNG: kernels and peers as bars, each limit as a mark across its group.
 
 A read limit is the fastest way sparse_bench found to read the bytes a norm must read (limit/read
@@ -27,7 +27,10 @@ MATRICES = ["M1", "M2", "M3", "M3T", "M4", "M5"]
 SHAPES = {"M1": (2250000, 2250000), "M2": (1000000, 1000000), "M3": (1000, 1000000),
           "M3T": (1000000, 1000), "M4": (1000, 1000000), "M5": (1000000, 1000000)}
 KINDS = ["fro", "one", "inf"]
-CASES = [f"{k}_{t}_{s}" for k in KINDS for t in ("1e-3", "1e-1") for s in ("cold", "warm")]
+TOLS = ["1e-6", "1e-3", "1e-1"]
+CASES = [f"{k}_{t}_{s}" for k in KINDS for t in TOLS for s in ("cold", "warm")]
+OCTAVE_DROPMOST_MATRICES = MATRICES + ["GL", "GLW", "GLS"]
+FAMILIES = ["idle", "quadratic", "rowcount", "random"]
 READ_SET = {"fro": "pr", "one": "pr_jc", "inf": "pr_ir"}
 READ_WAYS = ["stream", "prefetch", "avx2"]
 COPY_WAYS = ["memcpy", "stream"]
@@ -37,6 +40,10 @@ PEERS = [("cxsparse", "CXSparse"), ("eigen", "Eigen")]
 # times where the row sums fit in L2; dropsmall cold starts within 2.5 times; in Octave,
 # spgauge at least 1.5 times faster than norm.
 ONE_TARGET, INF_TARGET, DROP_TARGET, OCTAVE_TARGET = 1.5, 2.5, 2.5, 1.5
+# dropmost: its search within 2 times a cold dropsmall search on the same case (C++); in Octave
+# the whole call within 1.5 times a cold dropsmall call and at least 10 times faster than the
+# M-code that sorts the magnitudes and bisects.
+SPARSEST_TARGET, OCTAVE_DROPMOST_TARGET, MCODE_TARGET = 2.0, 1.5, 10.0
 
 
 def read_gbench(path):
@@ -235,6 +242,91 @@ def octave_drop_table(o):
     return lines
 
 
+def met(r, target, at_most=True):
+    if r is None:
+        return "-"
+    return "met" if (r <= target if at_most else r >= target) else "missed"
+
+
+def dropmost_table(g):
+    lines = ["### dropmost in C++ (ns per stored entry)", "",
+             "Sparsest: find_sparsest_drop alone; search: dropsmall's cold search on the same "
+             "matrix, kind and tol (candidate list touched); read limit: reading the arrays the "
+             "kind reads (pr for 'fro', pr + jc for 'one', pr + ir for 'inf'). End to end: the "
+             "whole call through the stand-in host, dropmost and a cold dropsmall. Target: "
+             f"sparsest within {SPARSEST_TARGET}x of the cold search.", "",
+             "| matrix | case | sparsest | search (cold) | sparsest / search | target | "
+             "read limit | sparsest / read | dropmost | dropsmall (cold) | dropmost / dropsmall |",
+             "|---|---|---:|---:|---:|---|---:|---:|---:|---:|---:|"]
+    for m in MATRICES:
+        for k in KINDS:
+            for t in TOLS:
+                c = f"{k}_{t}"
+                sp = g.get(f"sparsest/{c}/{m}")
+                if sp is None:
+                    continue
+                se = g.get(f"search/{c}_cold/{m}")
+                limit, _ = read_limit(g, m, k)
+                whole, small = g.get(f"dropmost/{c}/{m}"), g.get(f"dropsmall/{c}_cold/{m}")
+                r = ratio(sp, se)
+                lines.append(f"| {m} | {c} | {fmt(sp)} | {fmt(se)} | {fmt(r)} | "
+                             f"{met(r, SPARSEST_TARGET)} | {fmt(limit)} | {fmt(ratio(sp, limit))} | "
+                             f"{fmt(whole)} | {fmt(small)} | {fmt(ratio(whole, small))} |")
+    return lines
+
+
+def family_table(g):
+    """dropmost over the cold search on the worst-case families, one row per family and size."""
+    cases = [f"{k}_{t}" for k in KINDS for t in TOLS]
+    lines = ["### dropmost on the worst-case families (sparsest / cold search)", "",
+             "Each family in both orientations (the groups in columns, 'one', or in rows, "
+             "'inf'), n stored entries; each cell the time of find_sparsest_drop over that of "
+             "dropsmall's cold search with the same kind and tol (fraction of the kind's norm). "
+             f"Target: at most {SPARSEST_TARGET}.", "",
+             "| family | n | " + " | ".join(cases) + " | worst |",
+             "|---|---:|" + "---:|" * (len(cases) + 1)]
+    sizes = sorted({int(n.split("/")[3]) for n in g if n.startswith("sparsest/")
+                    and n.split("/")[1] in FAMILIES})
+    for fam in FAMILIES:
+        for orient in ("one", "inf"):
+            for n in sizes:
+                cells = [ratio(g.get(f"sparsest/{fam}/{orient}/{n}/{c}"),
+                               g.get(f"search_cold/{fam}/{orient}/{n}/{c}")) for c in cases]
+                if all(x is None for x in cells):
+                    continue
+                worst = max(x for x in cells if x is not None)
+                lines.append(f"| {fam}/{orient} | {n} | " + " | ".join(fmt(x) for x in cells) +
+                             f" | {fmt(worst)} |")
+    return lines
+
+
+def octave_dropmost_table(o):
+    lines = ["### dropmost in Octave (ns per stored entry, CPU time)", "",
+             "The whole call against a cold dropsmall call with the same tol (target: within "
+             f"{OCTAVE_DROPMOST_TARGET}x) and against the M-code that sorts the distinct "
+             "magnitudes and bisects with spgauge (target: at least "
+             f"{MCODE_TARGET:g}x faster); beside it the same M-code bisecting over the "
+             "magnitudes at or below tol alone.", "",
+             "| matrix | case | dropmost | dropsmall (cold) | dropmost / dropsmall | target | "
+             "M-code | M-code / dropmost | target | M-code (<= tol) | its / dropmost |",
+             "|---|---|---:|---:|---:|---|---:|---:|---|---:|---:|"]
+    for m in OCTAVE_DROPMOST_MATRICES:
+        for k in KINDS:
+            for t in TOLS:
+                c = f"{k}_{t}"
+                d = o.get((m, f"dropmost_{c}"))
+                if d is None:
+                    continue
+                s, ref = o.get((m, f"dropsmall_{c}_cold")), o.get((m, f"sortbisect_{c}"))
+                small = o.get((m, f"sortbisect_small_{c}"))
+                r1, r2 = ratio(d, s), ratio(ref, d)
+                lines.append(f"| {m} | {c} | {fmt(d)} | {fmt(s)} | {fmt(r1)} | "
+                             f"{met(r1, OCTAVE_DROPMOST_TARGET)} | {fmt(ref)} | {fmt(r2, 1)} | "
+                             f"{met(r2, MCODE_TARGET, at_most=False)} | {fmt(small)} | "
+                             f"{fmt(ratio(small, d), 1)} |")
+    return lines
+
+
 BAR_COLOURS = {"kernel (C++)": "#1f77b4", "CXSparse": "#ff7f0e", "Eigen": "#8c564b",
                "plain loop (C++)": "#c7c7c7", "ours in Octave": "#2ca02c",
                "Octave: norm or fixed filter": "#d62728", "sort-based (Octave)": "#9467bd"}
@@ -320,12 +412,14 @@ def main():
     p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     p.add_argument("--gbench", help="sparse_bench --benchmark_format=json output")
     p.add_argument("--octave", help="CSV written by octave_bench.m")
+    p.add_argument("--octave-dropmost", help="CSV written by octave_dropmost.m")
     p.add_argument("--png", help="where to write the plot")
     p.add_argument("--l2-bytes", type=int, default=0,
                    help="the L2 cache per core, to tell where the infinity norm's target applies")
     args = p.parse_args()
     g, context = read_gbench(args.gbench) if args.gbench else ({}, {})
     o = read_octave(args.octave) if args.octave else {}
+    od = read_octave(args.octave_dropmost) if args.octave_dropmost else {}
     out = []
     if context:
         out += [f"Google Benchmark context: {context.get('num_cpus')} CPUs at "
@@ -345,6 +439,12 @@ def main():
         out += drop_table(g) + [""]
     if any(op.startswith("dropsmall_") for _, op in o):
         out += octave_drop_table(o) + [""]
+    if any(name.startswith("sparsest/") and name.count("/") == 2 for name in g):
+        out += dropmost_table(g) + [""]
+    if any(name.startswith("sparsest/") and name.count("/") == 4 for name in g):
+        out += family_table(g) + [""]
+    if od:
+        out += octave_dropmost_table(od) + [""]
     sys.stdout.write("\n".join(out))
     if args.png:
         plot(g, o, args.png)

@@ -10,7 +10,10 @@
 #   3. search_bench, 5 repetitions, aggregates only       -> bench/results/search_bench.json
 #   4. bench/octave_bench.m in one octave-cli process     -> bench/results/octave.csv
 #      (--norc --no-history; spgauge against norm, median of 9, and the dropsmall comparisons)
-#   5. bench/plot.py                                      -> bench/results/tables.md, performance.png
+#   5. bench/octave_dropmost.m, likewise                  -> bench/results/octave_dropmost.csv
+#      (dropmost against a cold dropsmall and the M-code that sorts and bisects)
+#   6. bench/dropmost_gain.m (counts, no timing)          -> bench/results/dropmost_gain.md
+#   7. bench/plot.py                                      -> bench/results/tables.md, performance.png
 # Each program's printed report goes beside its results (*.txt), and machine.txt records the
 # commit, lscpu, the cache sizes and the load average before and after.
 #
@@ -21,6 +24,8 @@
 #   BUILD_DIR (build)  OUT (bench/results)  REPS (5)  MIN_TIME (0.2, seconds per repetition)
 #   FILTER (sparse_bench's --benchmark_filter, all)   SEARCH_FILTER (search_bench's, all)
 #   OCTAVE_REPS (9)  MATRICES (octave_bench's, M1,M2,M3,M3T,M4,M5)  OCTAVE_PARTS (norms,dropsmall)
+#   DROPMOST_MATRICES (octave_dropmost's, M1,M2,M3,M3T,M4,M5,GL,GLW,GLS)  MCODE_REPS (3)
+#   SPARSE_BENCH_FAMILY_SIZES (1e4,1e5,1e6: the worst-case families' sizes in sparse_bench)
 #   PYTHON (the first python3 that has matplotlib)
 # e.g. OUT=/tmp/trial REPS=1 MIN_TIME=0.05 FILTER='/M4/' MATRICES=M4 OCTAVE_REPS=3 bench/run_all.sh
 set -euo pipefail
@@ -34,6 +39,8 @@ SEARCH_FILTER=${SEARCH_FILTER:-.}
 OCTAVE_REPS=${OCTAVE_REPS:-9}
 MATRICES=${MATRICES:-M1,M2,M3,M3T,M4,M5}
 OCTAVE_PARTS=${OCTAVE_PARTS:-norms,dropsmall}
+DROPMOST_MATRICES=${DROPMOST_MATRICES:-M1,M2,M3,M3T,M4,M5,GL,GLW,GLS}
+MCODE_REPS=${MCODE_REPS:-3}
 
 if [ ! -f bench/run_all.sh ]; then
     echo "run_all.sh: run me from the top of the source tree" >&2
@@ -83,7 +90,14 @@ octave-cli --norc --no-history bench/octave_bench.m "$BUILD_DIR/octave" "$BUILD_
     "$OUT/octave.csv" "$OCTAVE_REPS" "$MATRICES" "$OCTAVE_PARTS" | tee "$OUT/octave.txt"
 machine "after octave_bench" >> "$OUT/machine.txt"
 
+octave-cli --norc --no-history bench/octave_dropmost.m "$BUILD_DIR/octave" "$OUT/octave_dropmost.csv" \
+    "$OCTAVE_REPS" "$DROPMOST_MATRICES" 1e-6,1e-3,1e-1 "$MCODE_REPS" | tee "$OUT/octave_dropmost.txt"
+machine "after octave_dropmost" >> "$OUT/machine.txt"
+
+octave-cli --norc --no-history bench/dropmost_gain.m "$BUILD_DIR/octave" | tee "$OUT/dropmost_gain.md"
+
 l2=$(getconf LEVEL2_CACHE_SIZE 2>/dev/null || echo 0)
 "$PYTHON" bench/plot.py --gbench "$OUT/sparse_bench.json" --octave "$OUT/octave.csv" \
+    --octave-dropmost "$OUT/octave_dropmost.csv" \
     --png "$OUT/performance.png" --l2-bytes "${l2:-0}" > "$OUT/tables.md"
 echo "run_all.sh: tables in $OUT/tables.md, plot in $OUT/performance.png, machine in $OUT/machine.txt"

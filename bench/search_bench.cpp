@@ -16,6 +16,7 @@
 //   bench/search_bench --families                      each family's shape and sums, bit for bit,
 //                                                      to compare with bench/octave_families.m
 // Google Benchmark's own flags (--benchmark_filter=..., --benchmark_out=...) work as usual.
+#include "bench_registry.h"
 #include "search_families.h"
 #include "threshold_search.h"
 
@@ -24,13 +25,10 @@
 
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
-#include <map>
 #include <string>
 #include <vector>
 
@@ -38,11 +36,6 @@ namespace {
 
 const SearchFamily FAULT_FAMILIES[] = {FAMILY_IDLE, FAMILY_QUADRATIC, FAMILY_ROW_COUNT};
 const NormKind KINDS[] = {NORM_ONE, NORM_INF};
-
-const char* kind_name(NormKind kind)
-{
-    return kind == NORM_ONE ? "one" : "inf";
-}
 
 std::vector<uint64_t> bench_sizes()
 {
@@ -102,67 +95,19 @@ CscView view_of(const TestMatrix& a)
     return CscView{a.pr.data(), a.ir.data(), a.jc.data(), a.nrows, a.ncols, a.pr.size()};
 }
 
-// The thread's own CPU time, so that other programs on the shared cores do not count.
-double thread_seconds()
-{
-    timespec t;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
-// ns per entry of every run of the random matrix so far, by "<what>/<kind>/<n>".
-std::map<std::string, std::vector<double>>& random_runs()
-{
-    static std::map<std::string, std::vector<double>> runs;
-    return runs;
-}
-
-// Times the body alone (setup and cleanup run outside the clock), sets ns_per_entry and, beside
-// the random matrix, vs_random; the random matrix's own runs are recorded under `key`.
+// Times the body alone as run_timed does (setup and cleanup run outside the clock), sets nnz
+// and, beside the random matrix, vs_random; the random matrix's own runs are recorded under
+// `key`.
 template <typename Setup, typename Body, typename Cleanup>
-void run_timed(benchmark::State& st, uint64_t nnz, SearchFamily family, const std::string& key,
-               Setup setup, Body body, Cleanup cleanup)
+void run_family_timed(benchmark::State& st, uint64_t nnz, SearchFamily family,
+                      const std::string& key, Setup setup, Body body, Cleanup cleanup)
 {
-    double total = 0.0;
-    for (auto _ : st) {
-        setup();
-        const double t0 = thread_seconds();
-        body();
-        const double s = thread_seconds() - t0;
-        st.SetIterationTime(s);
-        total += s;
-        cleanup();
-    }
-    const double ns = total / static_cast<double>(st.iterations()) / static_cast<double>(nnz) * 1e9;
-    st.counters["ns_per_entry"] = ns;
+    const double ns = run_timed(st, nnz, setup, body, cleanup);
     st.counters["nnz"] = static_cast<double>(nnz);
-    if (family == FAMILY_RANDOM) {
-        random_runs()[key].push_back(ns);
-    } else {
-        const double reference = median(random_runs()[key]);
-        if (reference > 0.0) st.counters["vs_random"] = ns / reference;
-    }
-}
-
-template <typename Fn>
-void add(const std::string& name, Fn fn)
-{
-    benchmark::RegisterBenchmark(name.c_str(), fn)->UseManualTime()->Unit(benchmark::kMillisecond);
-}
-
-// Writes one zero into every 4 KiB page of a zero-filled block: the first touch of each page.
-void touch_pages(void* block, size_t bytes)
-{
-    char* p = static_cast<char*>(block);
-    for (size_t b = 0; b < bytes; b += 4096) p[b] = 0;
+    if (family == FAMILY_RANDOM)
+        reference_runs(key).push_back(ns);
+    else
+        report_ratio(st, "vs_random", ns, reference_ns(key));
 }
 
 void register_search(SearchFamily family, NormKind kind, uint64_t n)
@@ -175,12 +120,8 @@ void register_search(SearchFamily family, NormKind kind, uint64_t n)
         const double ratio = c.ratio == 0.0 ? 1.0 : c.ratio;
         int32_t* cand = nullptr;
         SearchResult r = {};
-        run_timed(
-            st, v.nnz, family, key,
-            [&] {
-                cand = static_cast<int32_t*>(mxCalloc(v.nnz, sizeof(int32_t)));
-                touch_pages(cand, v.nnz * sizeof(int32_t));
-            },
+        run_family_timed(
+            st, v.nnz, family, key, [&] { cand = touched_candidates(v.nnz); },
             [&] { r = search_threshold(kind, v, c.tol, ratio, c.tol / ratio, cand); }, [] {});
         benchmark::DoNotOptimize(r);
         st.counters["rounds"] = static_cast<double>(r.rounds);
@@ -204,7 +145,7 @@ void register_spgauge(SearchFamily family, uint64_t n)
         standin::Array kind_arg = standin::text("inf");
         const mxArray* prhs[] = {a.get(), kind_arg.get()};
         mxArray* plhs[1] = {nullptr};
-        run_timed(
+        run_family_timed(
             st, c.a.pr.size(), family, key, [] {}, [&] { fn(1, plhs, 2, prhs); },
             [&] {
                 mxDestroyArray(plhs[0]);
