@@ -37,7 +37,7 @@ static void drop_below(NormKind kind, const CscView& a, uint64_t limit, Sparsest
         const SummedRows rows = rows_to_sum(a);
         double* rowsum = static_cast<double*>(take_scratch(rows.nrows, sizeof(double)));
         Below again = {0, 0};
-        row_sums_below(a.pr, rows.row, a.nnz, limit, rowsum, &again);
+        row_sums_below(a.pr, rows.row, a.nnz, rows.nrows, limit, rowsum, &again);
         best = largest_of(rowsum, rows.nrows);
         release_scratch(rowsum);
         release_rows(rows);

@@ -111,6 +111,7 @@ void drop_by_frobenius(const CscView& a, double tol, SparsestDrop* found)
     found->entries_read += a.nnz;
     ++found->passes;
     w.count = nwindow;
+    const bool all_in_window = below.count == 0;
     const Candidates c = window_candidates(window, nwindow, w, s, found);
     double* sum = static_cast<double*>(take_scratch(c.n, sizeof(double)));
     const Ladder ladder = climb(c.bits, sum, c.n, c.window.base, s);
@@ -125,11 +126,19 @@ void drop_by_frobenius(const CscView& a, double tol, SparsestDrop* found)
     sum_below(window, nwindow, limit, &below);
     release_scratch(sum);
     release_scratch(c.bits);
-    release_scratch(window);
     set_below(below, found);
+    // The window's magnitudes stand in position order: where every dropped entry is among them,
+    // their sum is the same sequence of squares as the matrix's, and so the same bits.
     found->dropped = 0.0;
-    if (below.largest == 0) return;  // nothing but zeros dropped
-    found->dropped = frobenius_norm_at_or_below(a.pr, a.nnz, found->threshold);
-    found->entries_read += a.nnz;
-    ++found->passes;
+    if (below.largest == 0) {
+        // nothing but zeros dropped
+    } else if (all_in_window) {
+        found->dropped = frobenius_norm_at_or_below(window, nwindow, found->threshold);
+        found->entries_read += nwindow;
+    } else {
+        found->dropped = frobenius_norm_at_or_below(a.pr, a.nnz, found->threshold);
+        found->entries_read += a.nnz;
+        ++found->passes;
+    }
+    release_scratch(window);
 }

@@ -2,30 +2,37 @@
 // or below it, in storage order, exceeds tol.
 #include "drop_internal.h"
 
+#include "dropped_part.h"
+
+// The measures of the dropped part take the largest dropped magnitude; a limit holds back its
+// own magnitude and every larger one.
+static double threshold_under(uint64_t limit)
+{
+    return bits_to_double(limit - 1);
+}
+
 double sum_below(const double* values, uint64_t n, uint64_t limit)
 {
-    double sum = 0.0;
-    for (uint64_t k = 0; k < n; ++k) {
-        const uint64_t bits = magnitude_bits(values[k]);
-        sum += masked(bits_to_double(bits), bits < limit);  // adding +0.0 leaves the sum's bits alone
-    }
-    return sum;
+    DroppedTally tally = {0.0, 0};
+    return dropped_sum(values, 0, n, threshold_under(limit), &tally);
 }
 
 double sum_below(const double* values, uint64_t n, uint64_t limit, Below* below)
 {
-    double sum = 0.0;
-    uint64_t largest = below->largest, count = below->count;
-    for (uint64_t k = 0; k < n; ++k) {
-        const uint64_t bits = magnitude_bits(values[k]);
-        const bool in = bits < limit;
-        sum += masked(bits_to_double(bits), in);
-        count += in;
-        largest = in && bits > largest ? bits : largest;
-    }
-    below->largest = largest;
-    below->count = count;
+    DroppedTally tally = {bits_to_double(below->largest), below->count};
+    const double sum = dropped_sum(values, 0, n, threshold_under(limit), &tally);
+    below->largest = magnitude_bits(tally.largest);
+    below->count = tally.count;
     return sum;
+}
+
+void row_sums_below(const double* pr, const uint64_t* row, uint64_t nnz, uint64_t nrows,
+                    uint64_t limit, double* rowsum, Below* below)
+{
+    DroppedTally tally = {bits_to_double(below->largest), below->count};
+    add_dropped_rows(rowsum, pr, row, nnz, nrows, threshold_under(limit), &tally);
+    below->largest = magnitude_bits(tally.largest);
+    below->count = tally.count;
 }
 
 void set_below(const Below& below, SparsestDrop* found)

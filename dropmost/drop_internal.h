@@ -198,10 +198,10 @@ double sum_below(const double* values, uint64_t n, uint64_t limit, Below* below)
 // Storage-order sum of the magnitudes of values[0 .. n-1] whose bits are below limit.
 double sum_below(const double* values, uint64_t n, uint64_t limit);
 
-// Adds each magnitude of pr[0 .. nnz-1] whose bits are below limit to rowsum[row[k]], in
-// storage order, and to below.
-void row_sums_below(const double* pr, const uint64_t* row, uint64_t nnz, uint64_t limit,
-                    double* rowsum, Below* below);
+// Adds each magnitude of pr[0 .. nnz-1] whose bits are below limit to rowsum[row[k]] (nrows
+// sums), in storage order, and to below.
+void row_sums_below(const double* pr, const uint64_t* row, uint64_t nnz, uint64_t nrows,
+                    uint64_t limit, double* rowsum, Below* below);
 
 // The sparsest drop of each kind, for tol > 0 finite and at least one stored entry: fills the
 // threshold, the dropped count and norm, and the work.

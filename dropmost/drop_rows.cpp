@@ -11,21 +11,6 @@
 static constexpr unsigned SAMPLE_SHIFT = 6;
 static constexpr uint64_t SAMPLED_AT_LEAST = 1024;
 
-void row_sums_below(const double* pr, const uint64_t* row, uint64_t nnz, uint64_t limit,
-                    double* rowsum, Below* below)
-{
-    uint64_t largest = below->largest, count = below->count;
-    for (uint64_t k = 0; k < nnz; ++k) {
-        const uint64_t bits = magnitude_bits(pr[k]);
-        const bool in = bits < limit;
-        rowsum[row[k]] += masked(bits_to_double(bits), in);
-        count += in;
-        largest = in && bits > largest ? bits : largest;
-    }
-    below->largest = largest;
-    below->count = count;
-}
-
 // Which rows are gathered and into which slot: every row whose number is a multiple of
 // 2^shift (the sample, slot = row >> shift), or the rows marked in a bitmap (slot from a table).
 // Every other row goes to slot nslots, a sink that is written but never kept, so that the
@@ -129,14 +114,14 @@ void drop_by_rows(const CscView& a, double tol, SparsestDrop* found)
     uint64_t limit = sampled_limit(a, rows, tol, found);
     double* rowsum = static_cast<double*>(take_scratch(rows.nrows, sizeof(double)));
     Below below = {0, 0};
-    row_sums_below(a.pr, rows.row, a.nnz, limit, rowsum, &below);
+    row_sums_below(a.pr, rows.row, a.nnz, rows.nrows, limit, rowsum, &below);
     found->entries_read += a.nnz;
     ++found->passes;
     const uint64_t lower = limit_of_rows_above(a, rows, rowsum, tol, limit, found);
     if (lower != limit) {
         for (uint64_t i = 0; i < rows.nrows; ++i) rowsum[i] = 0.0;
         below = {0, 0};
-        row_sums_below(a.pr, rows.row, a.nnz, lower, rowsum, &below);
+        row_sums_below(a.pr, rows.row, a.nnz, rows.nrows, lower, rowsum, &below);
         found->entries_read += a.nnz;
         ++found->passes;
     }

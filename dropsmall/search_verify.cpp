@@ -33,7 +33,7 @@ void recount_row_sums(double* rowsum, const double* pr, const uint64_t* ir, uint
 {
     for (uint64_t i = 0; i < nrows; ++i) rowsum[i] = 0.0;
     DroppedTally tally = {0.0, 0};
-    add_dropped_rows(rowsum, pr, ir, nnz, threshold, &tally);
+    add_dropped_rows(rowsum, pr, ir, nnz, nrows, threshold, &tally);
 }
 
 // True when rounding-error bounds prove that a recount would find the dropped norm within tol.

@@ -1,6 +1,9 @@
 #include "dropped_part.h"
 
 #include "frobenius.h"
+#include "prefetch.h"
+
+#include <algorithm>
 
 #include <cmath>
 #include <limits>
@@ -26,12 +29,16 @@ double dropped_sum(const double* pr, uint64_t begin, uint64_t end, double thresh
     return sum;
 }
 
-void add_dropped_rows(double* rowsum, const double* pr, const uint64_t* row, uint64_t nnz,
-                      double threshold, DroppedTally* tally)
+// Row sums beyond the cache are asked for SCATTER_AHEAD entries before they are added to, so
+// that their misses overlap; within it the hints would only cost instructions.
+template <bool FAR>
+static void add_rows(double* rowsum, const double* pr, const uint64_t* row, uint64_t nnz,
+                     double threshold, DroppedTally* tally)
 {
     double largest = tally->largest;
     uint64_t count = tally->count;
     for (uint64_t k = 0; k < nnz; ++k) {
+        if (FAR) prefetch_for_update(&rowsum[row[std::min(k + SCATTER_AHEAD, nnz - 1)]]);
         const double a = magnitude(pr[k]);
         const bool dropped = threshold >= a;
         rowsum[row[k]] += masked(a, dropped);
@@ -40,6 +47,15 @@ void add_dropped_rows(double* rowsum, const double* pr, const uint64_t* row, uin
     }
     tally->largest = largest;
     tally->count = count;
+}
+
+void add_dropped_rows(double* rowsum, const double* pr, const uint64_t* row, uint64_t nnz,
+                      uint64_t nrows, double threshold, DroppedTally* tally)
+{
+    if (nrows > CACHED_SUMS)
+        add_rows<true>(rowsum, pr, row, nnz, threshold, tally);
+    else
+        add_rows<false>(rowsum, pr, row, nnz, threshold, tally);
 }
 
 double dropped_one_norm(const CscView& a, double threshold)

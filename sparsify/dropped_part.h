@@ -20,9 +20,9 @@ double dropped_sum(const double* pr, uint64_t begin, uint64_t end, double thresh
                    DroppedTally* tally);
 
 // Adds each magnitude |pr[k]| <= threshold, k < nnz, to rowsum[row[k]] in position order (so each
-// row's in order of column), and to *tally.
+// row's in order of column), and to *tally. rowsum holds nrows sums.
 void add_dropped_rows(double* rowsum, const double* pr, const uint64_t* row, uint64_t nnz,
-                      double threshold, DroppedTally* tally);
+                      uint64_t nrows, double threshold, DroppedTally* tally);
 
 // Largest dropped column sum: the 1-norm of the dropped part.
 double dropped_one_norm(const CscView& a, double threshold);

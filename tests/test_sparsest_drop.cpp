@@ -192,7 +192,7 @@ TEST(SparsestDrop, PiecesFindTheFirstFailureWhereTheMeasureFalls)
         // Everything fits: past the ladder.
         {{1, 1, 1, 1, 1, 1, 1, 1}, {0, 1, 1, 1, 1, 1, 1, 2}, 8},
     };
-    Scale open = {0, true, -1.0, INF, 0.0};  // no rung is decided by the bounds
+    Scale open = {0, true, -1.0, INF, 0.0, 1.0, 1.0};  // no rung is decided by the bounds
     for (const Case& c : cases) {
         Synthetic syn;
         std::vector<double> sums(8, 1.0);
