@@ -11,7 +11,10 @@
 %       SPGAUGE(D, KIND) <= TOL       (KIND is 1, 'inf' or 'fro')
 %
 %   Dropping the entries of the next larger magnitude as well would exceed
-%   TOL, so no threshold drops more. Entries of equal magnitude are dropped
+%   TOL, so no threshold drops more. (For 'fro', where the sum of a larger
+%   part switches between plain and scaled squares, rounding could let it
+%   measure an ulp below a smaller part's; THRESHOLD then stops below the
+%   first part that exceeds TOL.) Entries of equal magnitude are dropped
 %   together; NaN entries are never dropped; an Inf entry only when TOL is
 %   Inf. DROPPED is SPGAUGE(D, KIND), the part of TOL used, bit for bit
 %   (NORM(A - B, KIND) as well unless B keeps a NaN or Inf entry, which
