@@ -1,5 +1,7 @@
 #include "row_numbering.h"
 
+#include "bit_length.h"
+
 // Digits of at most this many bits: 2048 counters fit in the first-level cache.
 static constexpr unsigned DIGIT_BITS = 11;
 static constexpr uint64_t DIGITS = uint64_t{1} << DIGIT_BITS;
@@ -8,13 +10,6 @@ static constexpr uint64_t DIGITS = uint64_t{1} << DIGIT_BITS;
 static constexpr unsigned BUCKET_BITS = 12;
 // A bucket of at most this many words is sorted by insertion: fewer steps than a digit pass.
 static constexpr uint64_t FEW_WORDS = 32;
-
-static unsigned bit_length(uint64_t n)
-{
-    unsigned bits = 0;
-    for (; n > 0; n >>= 1) ++bits;
-    return bits;
-}
 
 struct RowRange {
     uint64_t lo, hi;

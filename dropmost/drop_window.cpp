@@ -2,6 +2,8 @@
 // bits of the magnitudes, and the gathers that pick a window's magnitudes out.
 #include "drop_internal.h"
 
+#include "bit_length.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -38,13 +40,6 @@ static unsigned key_bits_for(uint64_t n)
     for (; (uint64_t{1} << bits) < n / 4 && bits < 13; ++bits) {
     }
     return bits < 11 ? 11 : bits;
-}
-
-static unsigned bit_length(uint64_t n)
-{
-    unsigned bits = 0;
-    for (; n > 0; n >>= 1) ++bits;
-    return bits;
 }
 
 static Histogram histogram_for(const Window& w, uint64_t n)

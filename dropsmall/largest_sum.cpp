@@ -3,6 +3,8 @@
 // long as it cannot hold the largest: a round re-ranks only the blocks that could, often none.
 #include "search_internal.h"
 
+#include "bit_length.h"
+
 // A sum as it ranks: NaN and negative sums as 0, since a strict scan from 0 passes them over.
 static inline double rank_of(double sum)
 {
@@ -60,13 +62,6 @@ static uint64_t winner(const LargestSum& t)
     uint64_t at = 1;
     while (at < m) at = t.node[2 * at] == t.node[at] ? 2 * at : 2 * at + 1;
     return at - m;
-}
-
-static uint64_t bit_length(uint64_t n)
-{
-    uint64_t bits = 0;
-    for (; n > 0; n >>= 1) ++bits;
-    return bits;
 }
 
 uint64_t most_changes_noted(uint64_t n)
