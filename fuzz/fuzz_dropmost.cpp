@@ -112,13 +112,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (i == 1 && shape == fuzz::NUMBER) tol_known = true, tol = args.number_read, tol_arg = args.inputs.back();
             if (i == 2) kind = args.intended_kind;
         }
-        const long fail_at = fuzz::pick_failing_allocation(in);
-        const long refused_before = standin::allocations_refused();
-        standin::fail_allocation_at(fail_at);
-        standin::Outcome out = standin::call(mexFunction, nlhs, args.inputs);
-        const bool oom_expected = fail_at > 0 && standin::allocations_requested() == fail_at;
-        standin::fail_allocation_at(0);
-        fuzz::check_outcome(out, MESSAGES, oom_expected, refused_before);
+        const standin::Outcome out = fuzz::checked_call(in, mexFunction, nlhs, args.inputs, MESSAGES);
         if (!out.failed) {
             if (out.outputs.size() != static_cast<size_t>(std::max(nlhs, 1)) || !out.outputs[0])
                 fault("outputs missing");

@@ -66,13 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (i == 3 && shape == fuzz::NUMBER) ratio = args.number_read;
             if (i == 2) kind = args.intended_kind;
         }
-        const long fail_at = fuzz::pick_failing_allocation(in);
-        const long refused_before = standin::allocations_refused();
-        standin::fail_allocation_at(fail_at);
-        standin::Outcome out = standin::call(mexFunction, nlhs, args.inputs);
-        const bool oom_expected = fail_at > 0 && standin::allocations_requested() == fail_at;
-        standin::fail_allocation_at(0);
-        fuzz::check_outcome(out, MESSAGES, oom_expected, refused_before);
+        const standin::Outcome out = fuzz::checked_call(in, mexFunction, nlhs, args.inputs, MESSAGES);
         if (!out.failed) {
             if (overstated) fuzz::fault("a matrix claiming 2^31 stored entries was accepted");
             if (out.outputs.size() != static_cast<size_t>(std::max(nlhs, 1)) || !out.outputs[0])

@@ -76,13 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             args.inputs.push_back(fuzz::any_argument(in, args, fuzz::pick_shape(in, expected), fuzz::any_double(in)));
             if (i == 1) kind = args.intended_kind;
         }
-        const long fail_at = fuzz::pick_failing_allocation(in);
-        const long refused_before = standin::allocations_refused();
-        standin::fail_allocation_at(fail_at);
-        standin::Outcome out = standin::call(mexFunction, nlhs, args.inputs);
-        const bool oom_expected = fail_at > 0 && standin::allocations_requested() == fail_at;
-        standin::fail_allocation_at(0);
-        fuzz::check_outcome(out, MESSAGES, oom_expected, refused_before);
+        const standin::Outcome out = fuzz::checked_call(in, mexFunction, nlhs, args.inputs, MESSAGES);
         if (!out.failed) {
             if (out.outputs.size() != 1 || !out.outputs[0]) fuzz::fault("no result in the first slot");
             if (!standin::is_real_double_scalar(out.outputs[0].get())) fuzz::fault("result is not a 1-by-1 real double");

@@ -436,6 +436,22 @@ inline long pick_failing_allocation(ByteReader& in)
     return b < 224 ? 0 : 1 + b % 4;
 }
 
+// One call of fn, told (from one byte) to fail at an allocation or not, and checked for what
+// every call must leave behind.
+inline standin::Outcome checked_call(ByteReader& in, standin::MexFunction fn, int nlhs,
+                                     const std::vector<const mxArray*>& inputs,
+                                     const std::vector<std::string>& messages)
+{
+    const long fail_at = pick_failing_allocation(in);
+    const long refused_before = standin::allocations_refused();
+    standin::fail_allocation_at(fail_at);
+    standin::Outcome out = standin::call(fn, nlhs, inputs);
+    const bool oom_expected = fail_at > 0 && standin::allocations_requested() == fail_at;
+    standin::fail_allocation_at(0);
+    check_outcome(out, messages, oom_expected, refused_before);
+    return out;
+}
+
 // A single block above this ends the call with "Out of memory.", as a host with this much free
 // memory would; it keeps the harness well inside the fuzzer's own memory limit. The matrices
 // hold at most MOST_ENTRIES entries and MOST_COLUMNS columns, so no call needs that much.
