@@ -131,3 +131,10 @@ bool read_first_element(const mxArray* arg, double* value)
     }
     return true;
 }
+
+mxArray* create_scalar(double x)
+{
+    mxArray* out = mxCreateDoubleMatrix(1, 1, mxREAL);
+    *mxGetPr(out) = x;
+    return out;
+}

@@ -1,4 +1,4 @@
-// Argument checks and norm-kind reading shared by the spgauge and dropsmall gateways.
+// Argument checks, norm-kind reading and scalar outputs shared by the gateways.
 #pragma once
 
 #include "csc_view.h"
@@ -47,3 +47,6 @@ bool read_first_element(const mxArray* arg, double* value);
 // Ends the call with message under identifier id; it does not return. The text goes through
 // "%s", never as the format itself, so no character in it is read as a conversion.
 void raise_error(const char* id, const char* message);
+
+// A new 1-by-1 real double holding x, for an output slot.
+mxArray* create_scalar(double x);

@@ -27,13 +27,6 @@ static double read_tolerance(const mxArray* arg)
     return tol;
 }
 
-static mxArray* scalar_of(double x)
-{
-    mxArray* out = mxCreateDoubleMatrix(1, 1, mxREAL);
-    *mxGetPr(out) = x;
-    return out;
-}
-
 MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[])
 {
     check_gateway_args(nlhs, nrhs, prhs, 3, 3, ERRORS);
@@ -46,7 +39,7 @@ MEX_EXPORT void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* 
     mxArray* b = create_filtered(a, kept);
     plhs[0] = b;
     // The host gives only as many output slots as were asked for (at least one).
-    if (nlhs >= 2) plhs[1] = scalar_of(found.threshold);
-    if (nlhs >= 3) plhs[2] = scalar_of(found.dropped);
+    if (nlhs >= 2) plhs[1] = create_scalar(found.threshold);
+    if (nlhs >= 3) plhs[2] = create_scalar(found.dropped);
     fill_filtered(b, a, found.threshold, kept, true);
 }
